@@ -19,10 +19,13 @@
 //   PurgeComm      tcflush of the directions asked for.
 //   EscapeCommFunction  SETRTS/CLRRTS/SETDTR/CLRDTR through the modem-control
 //                  ioctls; FALSE where the device has no modem lines.
-//   GetLastError   the errno of the last failed call of this layer.
+//   GetLastError   the errno of the last failed call of this layer;
+//   SetLastError   sets it, as callers on Windows may.
 #ifndef CORVANE_PLATFORM_POSIX_WIN32_SUBSET_H
 #define CORVANE_PLATFORM_POSIX_WIN32_SUBSET_H
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
 
 typedef void* HANDLE;
@@ -51,6 +54,10 @@ typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 static HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 
 constexpr DWORD MAXDWORD = 0xFFFFFFFFu;
+
+// Last-error codes are errno values here (GetLastError returns errno), under
+// the Windows names the callers use.
+constexpr DWORD ERROR_INVALID_NAME = ENAMETOOLONG;
 
 constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
@@ -142,6 +149,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
                LPOVERLAPPED overlapped);
 BOOL CloseHandle(HANDLE object);
 DWORD GetLastError();
+void SetLastError(DWORD errorCode);
 void Sleep(DWORD milliseconds);
 
 #endif

@@ -1,0 +1,4 @@
+#include "serial/port.h"
+
+HANDLE PortHandle = INVALID_HANDLE_VALUE;
+DCB LineSettings;

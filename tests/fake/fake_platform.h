@@ -1,0 +1,73 @@
+// A scripted stand-in for the platform's serial calls, put in by linking in
+// place of the real layer. It records every call in order, feeds ReadFile from
+// a script of bytes, time-outs and failures, fails chosen calls with chosen
+// error codes, counts open handles, and records Sleep instead of sleeping.
+//
+// Every call appends one line to calls(), e.g. "CreateFileA(\\.\COM1)",
+// "EscapeCommFunction(SETRTS)", "Sleep(200)", "ReadFile(1)", "WriteFile(15)",
+// "PurgeComm(0x0F)", so that a test can check the order of what was done.
+#ifndef CORVANE_TESTS_FAKE_FAKE_PLATFORM_H
+#define CORVANE_TESTS_FAKE_FAKE_PLATFORM_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/serial_api.h"
+
+namespace fake {
+
+// One step of what the line gives ReadFile.
+struct ReadStep {
+    enum Kind { kByte, kTimeout, kFailure } kind;
+    std::uint8_t byte;
+    DWORD error;
+};
+
+ReadStep Byte(std::uint8_t b);
+ReadStep Timeout();
+ReadStep ReadFailure(DWORD error);
+
+struct Platform {
+    // What the port reports to GetCommState before anything was set.
+    DCB reported{};
+    // The read script; once it runs out the line is silent (time-outs).
+    std::vector<ReadStep> reads;
+    std::size_t nextRead = 0;
+    // Calls by name that fail, with the error code they leave behind.
+    std::map<std::string, DWORD> failures;
+    // How many calls of a failing name still succeed before it fails.
+    std::map<std::string, int> failuresAfter;
+    // When set, WriteFile reports at most this many bytes written.
+    int writeLimit = -1;
+
+    // What the code under test did.
+    std::vector<std::string> calls;
+    std::vector<DCB> statesSet;
+    std::vector<COMMTIMEOUTS> timeoutsSet;
+    std::vector<std::uint8_t> written;
+    std::vector<std::string> openedPaths;
+    DWORD createAccess = 0;
+    DWORD createShare = 0xFFFFFFFFu;
+    DWORD createDisposition = 0;
+    DWORD createFlags = 0;
+    DWORD inQueue = 0;
+    DWORD outQueue = 0;
+    int openHandles = 0;
+    DWORD lastError = 0;
+};
+
+// Resets the fake to a fresh port with a distinctive reported state.
+void Reset();
+Platform& State();
+
+// Adds the bytes of text to the read script.
+void QueueText(const std::string& text);
+
+// Calls recorded so far whose line starts with prefix, in order.
+std::vector<std::string> CallsStartingWith(const std::string& prefix);
+
+}  // namespace fake
+
+#endif

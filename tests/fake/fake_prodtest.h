@@ -1,0 +1,26 @@
+// A stand-in for prodtest, put in by linking: records each call with its
+// arguments and answers as the test sets.
+#ifndef CORVANE_TESTS_FAKE_FAKE_PRODTEST_H
+#define CORVANE_TESTS_FAKE_FAKE_PRODTEST_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+struct Prodtest {
+    std::uint32_t connection = 0x5A5A;  // what init_prodtest returns; 0 fails
+    // Which write fails: "write_uart_config", "write_host_interface",
+    // "write_vm_disable", or empty for none.
+    std::string failingWrite;
+    std::vector<std::string> calls;  // e.g. "write_uart_config(23130,168)"
+    int portHandlesOpenAtInit = -1;   // open platform handles when init ran
+};
+
+void ResetProdtest();
+Prodtest& ProdtestState();
+
+}  // namespace fake
+
+#endif
