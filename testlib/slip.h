@@ -39,6 +39,9 @@ class SlipDecoder {
   std::size_t dropped() const { return dropped_; }
 
  private:
+  void Append(std::uint8_t byte);
+  void Drop();
+
   enum class State { kHunting, kInFrame, kEscape, kDiscarding };
   State state_ = State::kHunting;
   std::vector<std::uint8_t> partial_;
