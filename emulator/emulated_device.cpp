@@ -1,0 +1,218 @@
+#include "emulator/emulated_device.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace emulator {
+namespace {
+
+// The rate the line starts at: neither of the adapter's, so that the host's
+// switch to 1200 baud is a change like on a real port.
+constexpr unsigned kInitialBaud = 9600;
+
+timespec Timeout(TimePoint deadline, TimePoint now) {
+  const auto left = deadline > now ? std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now)
+                                   : std::chrono::nanoseconds(0);
+  timespec timeout;
+  timeout.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+  timeout.tv_nsec = static_cast<long>(left.count() % 1000000000);
+  return timeout;
+}
+
+void Earliest(std::optional<TimePoint>* nearest, std::optional<TimePoint> candidate) {
+  if (candidate && (!*nearest || *candidate < **nearest)) *nearest = candidate;
+}
+
+}  // namespace
+
+EmulatedDevice::EmulatedDevice(const Options& options, DialogueLog& log, RunFacts& facts)
+    : options_(options),
+      log_(log),
+      facts_(facts),
+      store_(options.module),
+      adapter_(options.adapter, *this, log, facts.adapter),
+      module_output_(*this),
+      module_(options.module, store_, module_output_, log, facts.module) {}
+
+bool EmulatedDevice::Start(std::string* error) {
+  if (!line_.Create(kInitialBaud, options_.busy, error)) return false;
+  baud_ = line_.ReadBaud();
+  facts_.port.path = line_.slave_path();
+  log_.Note("port %s ready at %u baud%s", line_.slave_path().c_str(), baud_,
+            options_.busy ? ", held and locked" : "");
+  return true;
+}
+
+bool EmulatedDevice::Serve(int signal_fd, const SignalHandler& on_signal, std::string* error) {
+  for (;;) {
+    TimePoint now = Clock::now();
+    RunDueWork(now);
+    if (!FlushToHost(error)) return false;
+
+    pollfd fds[3];
+    nfds_t count = 0;
+    fds[count++] = pollfd{signal_fd, POLLIN, 0};
+    fds[count++] = pollfd{line_.watch_fd(), POLLIN, 0};
+    // While nobody holds the port the master reports a hang-up without pause;
+    // it is left out until the watch reports an open.
+    const bool watch_master = SomeoneHoldsPort() && !master_hung_up_;
+    if (watch_master) {
+      fds[count++] = pollfd{line_.master_fd(), static_cast<short>(POLLIN | (unwritten_.empty() ? 0 : POLLOUT)), 0};
+    }
+    const std::optional<TimePoint> deadline = NextDeadline();
+    timespec timeout{};
+    if (deadline) timeout = Timeout(*deadline, now);
+    const int ready = ppoll(fds, count, deadline ? &timeout : nullptr, nullptr);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      *error = std::string("ppoll: ") + std::strerror(errno);
+      return false;
+    }
+    now = Clock::now();
+    // What a holder wrote before it closed is taken in before its close.
+    if (watch_master && fds[2].revents != 0 && !HandleMaster(fds[2].revents, now, error)) return false;
+    if (fds[1].revents != 0 && !HandlePortEvents(now, error)) return false;
+    if (fds[0].revents & POLLIN) {
+      signalfd_siginfo info;
+      const ssize_t got = read(signal_fd, &info, sizeof info);
+      if (got == static_cast<ssize_t>(sizeof info) && !on_signal(info)) return true;
+    }
+  }
+}
+
+void EmulatedDevice::Finish() {
+  // Whatever the host put on the line before it went still arrives: take it
+  // in, then let the bytes in flight land without waiting out their time.
+  std::string ignored;
+  const TimePoint now = Clock::now();
+  if (SomeoneHoldsPort() && !master_hung_up_) HandleMaster(POLLIN, now, &ignored);
+  HandlePortEvents(now, &ignored);
+  DeliverFromHost(from_host_.TakeAll());
+  facts_.port.open_at_end = SomeoneHoldsPort();
+  facts_.module.uart_config = store_.uart_config();
+  facts_.module.host_interface = store_.host_interface();
+  facts_.module.vm_disable = store_.vm_disable();
+}
+
+void EmulatedDevice::Send(const Bytes& bytes, TimePoint now) {
+  // A line nobody listens on carries nothing anywhere.
+  if (!SomeoneHoldsPort()) return;
+  to_host_.Push(bytes.data(), bytes.size(), baud_, now);
+}
+
+bool EmulatedDevice::HandlePortEvents(TimePoint now, std::string* error) {
+  std::vector<PortEvent> events;
+  const bool ok = line_.ReadPortEvents(&events, error);
+  for (const PortEvent event : events) {
+    if (event == PortEvent::kOpened) {
+      ++facts_.port.opens;
+      ++holders_;
+      master_hung_up_ = false;
+      log_.Note("port opened (open %u)", facts_.port.opens);
+      adapter_.OnPortOpened();
+    } else {
+      ++facts_.port.closes;
+      if (holders_ > 0) --holders_;
+      log_.Note("port closed (close %u)", facts_.port.closes);
+      adapter_.OnPortClosed();
+      if (!SomeoneHoldsPort()) {
+        to_host_.Clear();
+        unwritten_.clear();
+      }
+    }
+  }
+  if (!events.empty()) HandleLineSettings(now);
+  return ok;
+}
+
+bool EmulatedDevice::HandleMaster(short revents, TimePoint now, std::string* error) {
+  if (revents & POLLOUT) {
+    if (!FlushToHost(error)) return false;
+  }
+  if (revents & (POLLIN | POLLHUP | POLLERR)) {
+    MasterRead read = line_.ReadMaster();
+    if (read.failed) {
+      *error = std::string("reading the port: ") + std::strerror(errno);
+      return false;
+    }
+    // The bytes travelled at the rate the slave is set to now; a settings
+    // change is announced ahead of any data written before it, so reading
+    // the settings first is right either way.
+    HandleLineSettings(now);
+    if (!read.data.empty()) {
+      log_.Note("host -> line at %u baud: \"%s\"", baud_, EscapeBytes(read.data).c_str());
+      from_host_.Push(read.data.data(), read.data.size(), baud_, now);
+    }
+    if (read.hung_up || ((revents & POLLHUP) && read.data.empty() && !read.settings_hint)) {
+      master_hung_up_ = true;
+    }
+  }
+  return true;
+}
+
+void EmulatedDevice::HandleLineSettings(TimePoint now) {
+  const unsigned baud = line_.ReadBaud();
+  if (baud != baud_) {
+    log_.Note("line set to %u baud", baud);
+    baud_ = baud;
+  }
+  const bool module_had_line = adapter_.handed_over();
+  adapter_.OnLineRate(baud_, now);
+  if (module_had_line && !adapter_.handed_over()) {
+    // The last holder's final bytes may still be on the wire: they were sent
+    // to the module and reach it, not the adapter that has just taken over.
+    for (const PacedByte& byte : from_host_.TakeAll()) module_.OnByte(byte, now);
+  }
+}
+
+void EmulatedDevice::DeliverFromHost(const std::vector<PacedByte>& bytes) {
+  const TimePoint now = Clock::now();
+  for (const PacedByte& byte : bytes) {
+    if (adapter_.handed_over()) {
+      module_.OnByte(byte, now);
+    } else {
+      adapter_.OnByte(byte, now);
+    }
+  }
+}
+
+void EmulatedDevice::RunDueWork(TimePoint now) {
+  DeliverFromHost(from_host_.TakeDue(now));
+  adapter_.OnTime(now);
+  module_.OnTime(now);
+  for (const PacedByte& byte : to_host_.TakeDue(now)) unwritten_.push_back(byte.byte);
+}
+
+bool EmulatedDevice::FlushToHost(std::string* error) {
+  if (unwritten_.empty()) return true;
+  if (!SomeoneHoldsPort()) {
+    unwritten_.clear();
+    return true;
+  }
+  const long put = line_.WriteMaster(unwritten_.data(), unwritten_.size());
+  if (put < 0) {
+    if (errno == EIO) {
+      // The holder went away between its close and our seeing it.
+      unwritten_.clear();
+      return true;
+    }
+    *error = std::string("writing the port: ") + std::strerror(errno);
+    return false;
+  }
+  unwritten_.erase(unwritten_.begin(), unwritten_.begin() + put);
+  return true;
+}
+
+std::optional<TimePoint> EmulatedDevice::NextDeadline() const {
+  std::optional<TimePoint> nearest;
+  Earliest(&nearest, from_host_.NextDue());
+  Earliest(&nearest, to_host_.NextDue());
+  Earliest(&nearest, adapter_.NextDeadline());
+  Earliest(&nearest, module_.NextDeadline());
+  return nearest;
+}
+
+}  // namespace emulator

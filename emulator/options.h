@@ -1,0 +1,78 @@
+// What the emulator is asked to do: run a command or serve a link, how the
+// adapter answers (including every way it can answer wrongly on purpose),
+// what the module starts with and which of its frames go astray.
+#ifndef CORVANE_EMULATOR_OPTIONS_H
+#define CORVANE_EMULATOR_OPTIONS_H
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "emulator/byte_text.h"
+
+namespace emulator {
+
+enum class ReplyEnding {
+  kParenthesis,  // the closing parenthesis, as a working adapter sends it
+  kSilent,       // nothing after the ID: the line falls silent
+  kEndless,      // ID characters again and again, never a closing parenthesis
+};
+
+struct AdapterOptions {
+  bool reply = true;
+  unsigned reply_delay_ms = 650;  // from the line reaching 1200 baud after an open
+  std::uint8_t first_byte = '(';
+  Bytes revision = {'1', '0'};
+  Bytes id = {'K', 'V', 'T', '3', '0', '5', '2'};
+  ReplyEnding ending = ReplyEnding::kParenthesis;
+  Bytes after;              // sent right after the closing parenthesis
+  bool ready_silent = false;
+  unsigned ready_wrong_at = 0;  // 1-based byte of the ready reply to spoil; 0: none
+  bool handover = true;
+};
+
+// Which frames of one direction of the module link go astray, counted from 1.
+struct FrameFaultRule {
+  std::set<unsigned> nth;
+  unsigned every = 0;  // 0: none
+};
+
+struct DirectionFaults {
+  FrameFaultRule lose;
+  FrameFaultRule corrupt;
+};
+
+struct ModuleOptions {
+  std::uint32_t uart_config = 0xA0;
+  std::uint32_t host_interface = 1;
+  std::uint32_t vm_disable = 1;
+  std::set<std::uint16_t> refused;  // setting ids answered with "value refused"
+  DirectionFaults from_host;
+  DirectionFaults to_host;
+};
+
+enum class RunMode { kCommand, kLink };
+
+struct Options {
+  RunMode mode = RunMode::kCommand;
+  std::vector<std::string> command;  // kCommand
+  std::string link_path;             // kLink
+  std::string json_path;
+  bool quiet = false;
+  bool verbose = false;
+  bool busy = false;
+  AdapterOptions adapter;
+  ModuleOptions module;
+};
+
+enum class ParseResult { kRun, kHelp, kError };
+
+ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* error);
+
+// One line per option.
+std::string HelpText(const std::string& program);
+
+}  // namespace emulator
+
+#endif

@@ -1,0 +1,172 @@
+#include "emulator/pty_line.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace emulator {
+namespace {
+
+struct RateCode {
+  speed_t code;
+  unsigned baud;
+};
+
+const RateCode kRates[] = {
+    {B0, 0},           {B50, 50},         {B75, 75},           {B110, 110},         {B134, 134},
+    {B150, 150},       {B200, 200},       {B300, 300},         {B600, 600},         {B1200, 1200},
+    {B1800, 1800},     {B2400, 2400},     {B4800, 4800},       {B9600, 9600},       {B19200, 19200},
+    {B38400, 38400},   {B57600, 57600},   {B115200, 115200},   {B230400, 230400},   {B460800, 460800},
+    {B500000, 500000}, {B576000, 576000}, {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
+    {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
+};
+
+speed_t CodeForBaud(unsigned baud) {
+  for (const RateCode& rate : kRates) {
+    if (rate.baud == baud) return rate.code;
+  }
+  return B9600;
+}
+
+std::string Failure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+}  // namespace
+
+PtyLine::~PtyLine() {
+  if (watch_ >= 0) close(watch_);
+  if (held_slave_ >= 0) close(held_slave_);
+  if (master_ >= 0) close(master_);
+}
+
+bool PtyLine::Create(unsigned initial_baud, bool hold_slave, std::string* error) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (master_ < 0) {
+    *error = Failure("posix_openpt");
+    return false;
+  }
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0) {
+    *error = Failure("unlocking the pseudo-terminal");
+    return false;
+  }
+  char name[128];
+  if (ptsname_r(master_, name, sizeof name) != 0) {
+    *error = Failure("ptsname_r");
+    return false;
+  }
+  slave_path_ = name;
+
+  termios settings;
+  if (tcgetattr(master_, &settings) != 0) {
+    *error = Failure("tcgetattr on the master");
+    return false;
+  }
+  cfmakeraw(&settings);
+  settings.c_cflag |= CLOCAL | CREAD;
+  settings.c_lflag |= EXTPROC;
+  cfsetspeed(&settings, CodeForBaud(initial_baud));
+  if (tcsetattr(master_, TCSANOW, &settings) != 0) {
+    *error = Failure("tcsetattr on the master");
+    return false;
+  }
+  int on = 1;
+  if (ioctl(master_, TIOCPKT, &on) != 0) {
+    *error = Failure("TIOCPKT");
+    return false;
+  }
+
+  if (hold_slave) {
+    held_slave_ = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (held_slave_ < 0 || flock(held_slave_, LOCK_EX | LOCK_NB) != 0) {
+      *error = Failure("holding the port");
+      return false;
+    }
+  }
+
+  watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch_ < 0 ||
+      inotify_add_watch(watch_, slave_path_.c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+    *error = Failure("watching the port");
+    return false;
+  }
+  return true;
+}
+
+unsigned PtyLine::ReadBaud() const {
+  termios settings;
+  if (tcgetattr(master_, &settings) != 0) return 0;
+  const speed_t code = cfgetospeed(&settings);
+  for (const RateCode& rate : kRates) {
+    if (rate.code == code) return rate.baud;
+  }
+  return 0;
+}
+
+bool PtyLine::ReadPortEvents(std::vector<PortEvent>* events, std::string* error) {
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(watch_, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) return true;
+      *error = Failure("reading port events");
+      return false;
+    }
+    if (got == 0) return true;
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      // The kernel folds an event into an identical unread one before it, so
+      // only alternating opens and closes are counted exactly; the port is
+      // used that way (one holder at a time, no sharing).
+      if (event->mask & IN_OPEN) events->push_back(PortEvent::kOpened);
+      if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) events->push_back(PortEvent::kClosed);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+}
+
+MasterRead PtyLine::ReadMaster() {
+  MasterRead result;
+  std::uint8_t buffer[4097];
+  for (;;) {
+    const ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) return result;
+      if (errno == EIO) {
+        result.hung_up = true;
+        return result;
+      }
+      result.failed = true;
+      return result;
+    }
+    if (got == 0) {
+      result.hung_up = true;
+      return result;
+    }
+    // Packet mode: a leading 0 introduces data, anything else is a status byte.
+    if (buffer[0] == 0) {
+      result.data.insert(result.data.end(), buffer + 1, buffer + got);
+    } else {
+      result.settings_hint = true;
+    }
+  }
+}
+
+long PtyLine::WriteMaster(const std::uint8_t* data, std::size_t size) {
+  for (;;) {
+    const ssize_t put = write(master_, data, size);
+    if (put >= 0) return put;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return 0;
+    return -1;
+  }
+}
+
+}  // namespace emulator

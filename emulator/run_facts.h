@@ -1,0 +1,74 @@
+// What a run showed: the port's opens and closes, what the adapter heard and
+// said, what crossed the module link and what the module holds. Filled in as
+// the run goes; the report renders it.
+#ifndef CORVANE_EMULATOR_RUN_FACTS_H
+#define CORVANE_EMULATOR_RUN_FACTS_H
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emulator/byte_text.h"
+
+namespace emulator {
+
+struct PortFacts {
+  std::string path;  // the pseudo-terminal's slave
+  std::string link;  // --link PATH, or empty
+  unsigned opens = 0;
+  unsigned closes = 0;
+  bool open_at_end = false;
+};
+
+struct AdapterFacts {
+  std::map<unsigned, Bytes> heard;  // by line rate: every byte the host sent before the hand-over
+  unsigned garbage_bytes = 0;       // heard at a rate the adapter was not listening at
+  unsigned pnp_replies = 0;
+  unsigned setup_requests = 0;
+  unsigned ready_replies = 0;
+  unsigned handovers = 0;
+};
+
+struct SettingWrite {
+  std::uint8_t tag = 0;
+  std::uint16_t setting = 0;
+  std::uint32_t value = 0;
+  std::uint8_t status = 0;
+};
+
+struct ModuleFacts {
+  unsigned frames_from_host = 0;
+  unsigned frames_to_host = 0;  // resends included
+  unsigned lost_from_host = 0;
+  unsigned lost_to_host = 0;
+  unsigned corrupted_from_host = 0;
+  unsigned corrupted_to_host = 0;
+  unsigned dropped_from_host = 0;  // frames refused by the packet checks or the channel rules
+  unsigned garbage_bytes = 0;      // heard at a rate other than 115200
+  unsigned bytes_from_host = 0;    // on the wire, after the hand-over
+  unsigned ack_frames_from_host = 0;  // frames that only acknowledged
+  unsigned ack_bytes_from_host = 0;   // on the wire, in those frames
+  unsigned bytes_to_host = 0;      // on the wire, lost frames left out
+  unsigned syncs = 0;
+  unsigned confs = 0;
+  unsigned resends = 0;
+  unsigned abandoned = 0;  // reliable packets given up after 8 sends
+  std::vector<SettingWrite> writes;  // each request once, repeats left out
+  std::uint32_t uart_config = 0;
+  std::uint32_t host_interface = 0;
+  std::uint32_t vm_disable = 0;
+};
+
+struct RunFacts {
+  std::vector<std::string> command;
+  std::optional<int> command_exit;  // 128 + signal when the command was killed
+  PortFacts port;
+  AdapterFacts adapter;
+  ModuleFacts module;
+};
+
+}  // namespace emulator
+
+#endif

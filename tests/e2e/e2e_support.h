@@ -1,0 +1,47 @@
+// What every end-to-end test needs: the two binaries under test, a scratch
+// folder of its own, the expected console text of the tool's runs, and the
+// emulator's JSON report read back.
+#ifndef CORVANE_TESTS_E2E_E2E_SUPPORT_H
+#define CORVANE_TESTS_E2E_E2E_SUPPORT_H
+
+#include <chrono>
+#include <string>
+
+#include "tests/e2e/json_value.h"
+
+namespace e2e {
+
+extern const char* const kToolBinary;
+extern const char* const kEmulatorBinary;
+
+// Generous: the slowest run takes a few seconds; a hang must fail, not stall.
+constexpr std::chrono::seconds kRunLimit{30};
+
+class ScratchDir {
+ public:
+  ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  ~ScratchDir();
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// The tool's console text, as it prints it on each road.
+std::string Reached(const std::string& id_echo);  // up to the echoed ID characters
+std::string PnpFailed(const std::string& id_echo);
+std::string HandshakeFailed(const std::string& id_echo, const std::string& ready_echo);
+std::string Found(const std::string& id_echo = "KVT3052");  // up to "Success\n"
+std::string Complete(const std::string& word, const std::string& id_echo = "KVT3052");
+
+// The bytes the tool sends the adapter at 115200.
+extern const std::string kSetupRequest;
+extern const std::string kHandOver;
+
+bool ReadJsonFile(const std::string& path, JsonValue* out, std::string* error);
+
+}  // namespace e2e
+
+#endif

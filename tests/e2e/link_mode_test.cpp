@@ -1,0 +1,73 @@
+// The emulator serving a link for runs started elsewhere: one adapter and
+// module through several runs of the tool, which is what a second terminal
+// or the benchmark sees.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/bounded_process.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/json_value.h"
+
+namespace e2e {
+namespace {
+
+TEST(LinkMode, ServesSuccessiveRunsAndKeepsTheModuleValues) {
+  ScratchDir scratch;
+  const std::string link = scratch.File("COM1");
+  const std::string json = scratch.File("report.json");
+  BoundedProcess emulator;
+  std::string error;
+  ASSERT_TRUE(emulator.Start({kEmulatorBinary, "--json", json, "--link", link}, {}, &error)) << error;
+  ASSERT_TRUE(emulator.WaitForError("serving", kRunLimit));
+
+  // Each open at 1200 baud starts the adapter's dialogue afresh, after the
+  // previous run left the line with the module.
+  const ProcessResult on = RunBounded({kToolBinary, "on"}, {{"COM1", link}}, kRunLimit);
+  EXPECT_EQ(on.out, Complete("on"));
+  EXPECT_EQ(on.exit_status, 0);
+  const ProcessResult off = RunBounded({kToolBinary, "off"}, {{"COM1", link}}, kRunLimit);
+  EXPECT_EQ(off.out, Complete("off"));
+  EXPECT_EQ(off.exit_status, 0);
+  const ProcessResult again = RunBounded({kToolBinary, "off"}, {{"COM1", link}}, kRunLimit);
+  EXPECT_EQ(again.out, Complete("off"));
+  EXPECT_EQ(again.exit_status, 0);
+
+  emulator.Signal(SIGTERM);
+  const ProcessResult served = emulator.Finish(kRunLimit);
+  ASSERT_FALSE(served.timed_out);
+  EXPECT_EQ(served.exit_status, 0) << served.err;
+  struct stat gone;
+  EXPECT_NE(lstat(link.c_str(), &gone), 0) << "the link outlived the emulator";
+  EXPECT_NE(served.out.find("  module holds    UART configuration 0xa0, host interface 4, VM disable 0\n"),
+            std::string::npos)
+      << served.out;
+
+  JsonValue report;
+  ASSERT_TRUE(ReadJsonFile(json, &report, &error)) << error;
+  EXPECT_TRUE(report["command_exit"].is_null());
+  EXPECT_EQ(report["port"]["opens"].integer(), 6);
+  EXPECT_EQ(report["port"]["closes"].integer(), 6);
+  EXPECT_FALSE(report["port"]["open_at_end"].boolean);
+  EXPECT_EQ(report["adapter"]["pnp_replies"].integer(), 3);
+  EXPECT_EQ(report["adapter"]["handovers"].integer(), 3);
+  // The host's last frames of a run, still on the wire when the next run
+  // opens the port, belong to the module: the adapter hears only its own
+  // dialogue.
+  const JsonValue& heard = report["adapter"]["received"];
+  ASSERT_EQ(heard.items.size(), 1u);
+  EXPECT_EQ(heard[0]["baud"].integer(), 115200);
+  EXPECT_EQ(heard[0]["text"].text, kSetupRequest + kHandOver + kSetupRequest + kHandOver + kSetupRequest + kHandOver);
+  const JsonValue& writes = report["module"]["writes"];
+  ASSERT_EQ(writes.items.size(), 9u);
+  EXPECT_EQ(writes[0]["value"].integer(), 0xA8);
+  EXPECT_EQ(writes[3]["value"].integer(), 0xA0);
+  EXPECT_EQ(writes[6]["value"].integer(), 0xA0);
+  EXPECT_EQ(report["module"]["uart_config"].integer(), 0xA0);
+  EXPECT_EQ(report["module"]["host_interface"].integer(), 4);
+  EXPECT_EQ(report["module"]["vm_disable"].integer(), 0);
+}
+
+}  // namespace
+}  // namespace e2e
