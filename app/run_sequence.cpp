@@ -81,8 +81,10 @@ int WriteModuleSettings(std::uint32_t connection)
 int RunHandshake(int argc, char** argv)
 {
     if (argc < 2) {
+        // A program started with an empty argument list has no name to show.
+        const char* programName = argc > 0 && argv[0] != NULL ? argv[0] : "corvane-handshake";
         std::printf("Usage: \n");
-        std::printf("%s [on] | [off]\n", argv[0]);
+        std::printf("%s [on] | [off]\n", programName);
         return ExitUsage;
     }
     if (!ParseHandshakeWord(argv[1])) {

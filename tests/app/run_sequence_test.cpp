@@ -122,6 +122,16 @@ INSTANTIATE_TEST_SUITE_P(
                       WordCase{"Longer", {"onn"}, "Invalid Argument: onn\n"}),
     [](const ::testing::TestParamInfo<WordCase>& info) { return std::string(info.param.name); });
 
+TEST_F(RunSequence, EmptyArgumentListShowsUsageWithoutAName)
+{
+    char* argv[] = {nullptr};
+    testing::internal::CaptureStdout();
+    int status = RunHandshake(0, argv);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Usage: \ncorvane-handshake [on] | [off]\n");
+    EXPECT_EQ(status, 2);
+    EXPECT_TRUE(fake::State().calls.empty());
+}
+
 TEST_F(RunSequence, AdapterAbsent)
 {
     RunResult run = RunWith({"on"});
