@@ -4,13 +4,11 @@
 
 #include "emulator/report.h"
 #include "emulator/settings_service.h"
+#include "testlib/link_rules.h"
 #include "testlib/settings_message.h"
 
 namespace emulator {
 namespace {
-
-constexpr auto kResendInterval = std::chrono::milliseconds(250);
-constexpr unsigned kMaxSends = 8;
 
 const Bytes kSync = {'S', 'Y', 'N', 'C'};
 const Bytes kSyna = {'S', 'Y', 'N', 'A'};
@@ -114,19 +112,18 @@ void ModuleLink::OnFrame(Bytes frame, unsigned wire_bytes, TimePoint now) {
 }
 
 void ModuleLink::OnPacket(const bcsp::Packet& packet, TimePoint now) {
-  const bool right_flag = packet.reliable == (packet.channel == bcsp::kChannelSettings);
-  const bool known_channel = packet.channel <= bcsp::kChannelSettings;
-  if (known_channel && right_flag && packet.channel == bcsp::kChannelLink) {
+  const bool known = bcsp::OnKnownChannel(packet);
+  if (known && packet.channel == bcsp::kChannelLink) {
     OnLinkMessage(packet, now);
     return;
   }
   if (!linked_) return;  // nothing but link establishment until a CONF is answered
   TakeAck(packet.ack, now);
-  if (known_channel && right_flag && packet.channel == bcsp::kChannelSettings) {
+  if (known && packet.channel == bcsp::kChannelSettings) {
     OnSettingsPacket(packet, now);
     return;
   }
-  if (known_channel && right_flag) return;  // a plain acknowledgement
+  if (known) return;  // a plain acknowledgement
   ++facts_.dropped_from_host;
   log_.Note("module: drops a packet on channel %u with the wrong reliable flag or channel", packet.channel);
   if (packet.reliable) {
@@ -169,12 +166,12 @@ void ModuleLink::OnSettingsPacket(const bcsp::Packet& packet, TimePoint now) {
 
 bool ModuleLink::AcceptSeq(const bcsp::Packet& packet) {
   if (packet.seq != expected_seq_) return false;
-  expected_seq_ = (expected_seq_ + 1) % 8;
+  expected_seq_ = bcsp::NextSeq(expected_seq_);
   return true;
 }
 
 void ModuleLink::TakeAck(std::uint8_t ack, TimePoint now) {
-  if (!in_flight_ || ack != (in_flight_->packet.seq + 1) % 8) return;
+  if (!in_flight_ || ack != bcsp::NextSeq(in_flight_->packet.seq)) return;
   in_flight_.reset();
   StartNextReliable(now);
 }
@@ -205,9 +202,9 @@ void ModuleLink::StartNextReliable(TimePoint now) {
   next.packet.channel = bcsp::kChannelSettings;
   next.packet.payload = waiting_.front();
   waiting_.pop_front();
-  next_seq_ = (next_seq_ + 1) % 8;
+  next_seq_ = bcsp::NextSeq(next_seq_);
   next.sends = 1;
-  next.next_send = now + kResendInterval;
+  next.next_send = now + bcsp::kResendInterval;
   in_flight_ = next;
   Transmit(in_flight_->packet, now);
 }
@@ -219,16 +216,16 @@ std::optional<TimePoint> ModuleLink::NextDeadline() const {
 
 void ModuleLink::OnTime(TimePoint now) {
   if (!in_flight_ || now < in_flight_->next_send) return;
-  if (in_flight_->sends >= kMaxSends) {
+  if (in_flight_->sends >= bcsp::kMaxSends) {
     ++facts_.abandoned;
-    log_.Note("module: gives up on seq %u after %u sends", in_flight_->packet.seq, kMaxSends);
+    log_.Note("module: gives up on seq %u after %u sends", in_flight_->packet.seq, bcsp::kMaxSends);
     in_flight_.reset();
     StartNextReliable(now);
     return;
   }
   ++in_flight_->sends;
   ++facts_.resends;
-  in_flight_->next_send = now + kResendInterval;
+  in_flight_->next_send = now + bcsp::kResendInterval;
   Transmit(in_flight_->packet, now);
 }
 

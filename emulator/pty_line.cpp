@@ -11,29 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/baud_rate.h"
+
 namespace emulator {
 namespace {
-
-struct RateCode {
-  speed_t code;
-  unsigned baud;
-};
-
-const RateCode kRates[] = {
-    {B0, 0},           {B50, 50},         {B75, 75},           {B110, 110},         {B134, 134},
-    {B150, 150},       {B200, 200},       {B300, 300},         {B600, 600},         {B1200, 1200},
-    {B1800, 1800},     {B2400, 2400},     {B4800, 4800},       {B9600, 9600},       {B19200, 19200},
-    {B38400, 38400},   {B57600, 57600},   {B115200, 115200},   {B230400, 230400},   {B460800, 460800},
-    {B500000, 500000}, {B576000, 576000}, {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
-    {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
-};
-
-speed_t CodeForBaud(unsigned baud) {
-  for (const RateCode& rate : kRates) {
-    if (rate.baud == baud) return rate.code;
-  }
-  return B9600;
-}
 
 std::string Failure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -70,7 +51,9 @@ bool PtyLine::Create(unsigned initial_baud, bool hold_slave, std::string* error)
   cfmakeraw(&settings);
   settings.c_cflag |= CLOCAL | CREAD;
   settings.c_lflag |= EXTPROC;
-  cfsetspeed(&settings, CodeForBaud(initial_baud));
+  speed_t speed = B9600;
+  corvane_posix::speed_for_rate(initial_baud, &speed);
+  cfsetspeed(&settings, speed);
   if (tcsetattr(master_, TCSANOW, &settings) != 0) {
     *error = Failure("tcsetattr on the master");
     return false;
@@ -101,11 +84,7 @@ bool PtyLine::Create(unsigned initial_baud, bool hold_slave, std::string* error)
 unsigned PtyLine::ReadBaud() const {
   termios settings;
   if (tcgetattr(master_, &settings) != 0) return 0;
-  const speed_t code = cfgetospeed(&settings);
-  for (const RateCode& rate : kRates) {
-    if (rate.code == code) return rate.baud;
-  }
-  return 0;
+  return corvane_posix::rate_for_speed(cfgetospeed(&settings));
 }
 
 bool PtyLine::ReadPortEvents(std::vector<PortEvent>* events, std::string* error) {

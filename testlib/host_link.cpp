@@ -9,26 +9,11 @@ namespace {
 
 constexpr std::size_t kLinkMessageSize = 4;
 
-std::uint8_t NextSeq(std::uint8_t seq) { return static_cast<std::uint8_t>((seq + 1) % 8); }
 
 bool IsLinkMessage(const bcsp::Packet& packet, const char* message) {
   return !packet.reliable && packet.channel == bcsp::kChannelLink &&
          packet.payload.size() == kLinkMessageSize &&
          std::memcmp(packet.payload.data(), message, kLinkMessageSize) == 0;
-}
-
-// Channels 0 and 1 are unreliable and 2 is reliable; anything else is not
-// ours to read.
-bool OnKnownChannel(const bcsp::Packet& packet) {
-  switch (packet.channel) {
-    case bcsp::kChannelAck:
-    case bcsp::kChannelLink:
-      return !packet.reliable;
-    case bcsp::kChannelSettings:
-      return packet.reliable;
-    default:
-      return false;
-  }
 }
 
 }  // namespace
@@ -50,9 +35,9 @@ bool HostLink::Handshake(const char* message, const char* answer, Clock::time_po
   Clock::time_point next_send = Clock::now();
   while (next_send < deadline) {
     if (!SendLinkMessage(message)) return false;
-    next_send += kResendInterval;
+    next_send += bcsp::kResendInterval;
     // A wait that returned very late must not turn into a burst of sends.
-    if (next_send <= Clock::now()) next_send = Clock::now() + kResendInterval;
+    if (next_send <= Clock::now()) next_send = Clock::now() + bcsp::kResendInterval;
     const Clock::time_point resend = std::min(next_send, deadline);
     bcsp::Packet packet;
     for (;;) {
@@ -77,10 +62,10 @@ bool HostLink::SendReliable(const std::vector<std::uint8_t>& payload) {
   packet.payload = payload;
   unacked_frame_ = bcsp::SlipEncode(bcsp::EncodePacket(packet));
   unacked_seq_ = next_seq_;
-  next_seq_ = NextSeq(next_seq_);
+  next_seq_ = bcsp::NextSeq(next_seq_);
   awaiting_ack_ = true;
   sends_ = 1;
-  next_resend_ = Clock::now() + kResendInterval;
+  next_resend_ = Clock::now() + bcsp::kResendInterval;
   if (!channel_->Write(unacked_frame_)) {
     TakeDown();
     return false;
@@ -95,7 +80,7 @@ bool HostLink::WaitForProgress(Clock::time_point deadline) {
     if (!up_) return false;
     const Clock::time_point now = Clock::now();
     if (awaiting_ack_ && now >= next_resend_) {
-      if (sends_ >= kMaxSends) {
+      if (sends_ >= bcsp::kMaxSends) {
         TakeDown();
         return false;
       }
@@ -104,8 +89,8 @@ bool HostLink::WaitForProgress(Clock::time_point deadline) {
         return false;
       }
       ++sends_;
-      next_resend_ += kResendInterval;
-      if (next_resend_ <= now) next_resend_ = now + kResendInterval;
+      next_resend_ += bcsp::kResendInterval;
+      if (next_resend_ <= now) next_resend_ = now + bcsp::kResendInterval;
       continue;
     }
     if (now >= deadline) return false;
@@ -121,12 +106,12 @@ bool HostLink::WaitForProgress(Clock::time_point deadline) {
 }
 
 void HostLink::Handle(const bcsp::Packet& packet) {
-  const bool known = OnKnownChannel(packet);
+  const bool known = bcsp::OnKnownChannel(packet);
   if (packet.reliable) {
     // Accepted or a repeat, it is acknowledged either way, or the module would
     // keep sending it.
     if (packet.seq == expected_seq_) {
-      expected_seq_ = NextSeq(expected_seq_);
+      expected_seq_ = bcsp::NextSeq(expected_seq_);
       if (known) inbox_.push_back(packet.payload);
     }
     if (!SendAck()) {
@@ -135,7 +120,7 @@ void HostLink::Handle(const bcsp::Packet& packet) {
     }
   }
   if (!known) return;
-  if (awaiting_ack_ && packet.ack == NextSeq(unacked_seq_)) {
+  if (awaiting_ack_ && packet.ack == bcsp::NextSeq(unacked_seq_)) {
     awaiting_ack_ = false;
     unacked_frame_.clear();
   }

@@ -11,14 +11,13 @@
 #include <deque>
 #include <vector>
 
+#include "testlib/link_rules.h"
 #include "testlib/packet.h"
 #include "testlib/serial_channel.h"
 #include "testlib/slip.h"
 
 namespace prodtest {
 
-constexpr std::chrono::milliseconds kResendInterval{250};
-constexpr int kMaxSends = 8;
 constexpr std::chrono::milliseconds kLinkLimit{2000};
 
 class HostLink {
@@ -26,7 +25,7 @@ class HostLink {
   HostLink(SerialChannel* channel, bool crc) : channel_(channel), crc_(crc) {}
 
   // Starts the link afresh: SYNC until SYNA, then CONF until CONA, each sent
-  // again every kResendInterval, all within kLinkLimit of the first SYNC.
+  // again every bcsp::kResendInterval, all within kLinkLimit of the first SYNC.
   bool Establish();
   bool up() const { return up_; }
 
@@ -38,7 +37,7 @@ class HostLink {
   // Reads and handles the module's packets, resending the unacknowledged
   // packet on time, until the module acknowledges it or a settings payload is
   // waiting. False at the deadline, when the port fails, or once the packet
-  // has been sent kMaxSends times without acknowledgement (the link is then
+  // has been sent bcsp::kMaxSends times without acknowledgement (the link is then
   // down).
   bool WaitForProgress(Clock::time_point deadline);
 
@@ -71,7 +70,7 @@ class HostLink {
   bool awaiting_ack_ = false;
   std::uint8_t unacked_seq_ = 0;
   std::vector<std::uint8_t> unacked_frame_;  // resent unchanged
-  int sends_ = 0;
+  unsigned sends_ = 0;
   Clock::time_point next_resend_{};
 
   std::deque<std::vector<std::uint8_t>> inbox_;

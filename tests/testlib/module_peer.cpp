@@ -10,14 +10,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "testlib/link_rules.h"
+
 namespace peer {
 
 namespace {
-
-constexpr std::chrono::milliseconds kResendInterval{250};
-constexpr int kMaxSends = 8;
-
-std::uint8_t NextSeq(std::uint8_t seq) { return static_cast<std::uint8_t>((seq + 1) % 8); }
 
 void Require(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
@@ -25,13 +22,6 @@ void Require(bool ok, const char* what) {
 
 bool IsMessage(const bcsp::Packet& packet, const char* text) {
   return packet.payload.size() == 4 && std::memcmp(packet.payload.data(), text, 4) == 0;
-}
-
-bool OnKnownChannel(const bcsp::Packet& packet) {
-  if (packet.channel == bcsp::kChannelAck || packet.channel == bcsp::kChannelLink) {
-    return !packet.reliable;
-  }
-  return packet.channel == bcsp::kChannelSettings && packet.reliable;
 }
 
 }  // namespace
@@ -149,14 +139,14 @@ void ModulePeer::Handle(const bcsp::Packet& packet) {
     return;
   }
   if (!configured_) return;
-  const bool known = OnKnownChannel(packet);
-  if (known && outstanding_ && packet.ack == NextSeq(outstanding_->packet.seq)) {
+  const bool known = bcsp::OnKnownChannel(packet);
+  if (known && outstanding_ && packet.ack == bcsp::NextSeq(outstanding_->packet.seq)) {
     outstanding_.reset();
     StartNext();
   }
   if (!packet.reliable) return;
   const bool fresh = packet.seq == expected_;
-  if (fresh) expected_ = NextSeq(expected_);
+  if (fresh) expected_ = bcsp::NextSeq(expected_);
   SendAck();
   if (fresh && known) HandleRequest(packet.payload);
 }
@@ -230,20 +220,20 @@ void ModulePeer::StartNext() {
   packet.ack = expected_;
   packet.crc = config_.crc;
   packet.reliable = true;
-  next_seq_ = NextSeq(next_seq_);
-  outstanding_ = Outstanding{std::move(packet), 1, Clock::now() + kResendInterval};
+  next_seq_ = bcsp::NextSeq(next_seq_);
+  outstanding_ = Outstanding{std::move(packet), 1, Clock::now() + bcsp::kResendInterval};
   Transmit(outstanding_->packet);
 }
 
 void ModulePeer::ResendIfDue() {
   if (!outstanding_ || Clock::now() < outstanding_->next_resend) return;
-  if (outstanding_->sends >= kMaxSends) {
+  if (outstanding_->sends >= bcsp::kMaxSends) {
     outstanding_.reset();
     StartNext();
     return;
   }
   ++outstanding_->sends;
-  outstanding_->next_resend += kResendInterval;
+  outstanding_->next_resend += bcsp::kResendInterval;
   Transmit(outstanding_->packet);
 }
 

@@ -89,7 +89,7 @@ class ModulePeer {
  private:
   struct Outstanding {
     bcsp::Packet packet;
-    int sends = 0;
+    unsigned sends = 0;
     Clock::time_point next_resend;
   };
 
