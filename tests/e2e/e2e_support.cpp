@@ -12,9 +12,6 @@ namespace e2e {
 const char* const kToolBinary = CORVANE_HANDSHAKE_BINARY;
 const char* const kEmulatorBinary = CORVANE_EMULATOR_BINARY;
 
-const std::string kSetupRequest = "KESTRAVIN SETUP";
-const std::string kHandOver = std::string("\x01\xF8\x00\x00", 4);
-
 ScratchDir::ScratchDir() {
   char pattern[] = "/tmp/corvane-e2e-XXXXXX";
   const char* made = mkdtemp(pattern);

@@ -36,9 +36,10 @@ std::string HandshakeFailed(const std::string& id_echo, const std::string& ready
 std::string Found(const std::string& id_echo = "KVT3052");  // up to "Success\n"
 std::string Complete(const std::string& word, const std::string& id_echo = "KVT3052");
 
-// The bytes the tool sends the adapter at 115200.
-extern const std::string kSetupRequest;
-extern const std::string kHandOver;
+// The bytes the tool sends the adapter at 115200. Inline, so that tables of
+// other files may use them in their own initialisers.
+inline const std::string kSetupRequest = "KESTRAVIN SETUP";
+inline const std::string kHandOver = std::string("\x01\xF8\x00\x00", 4);
 
 bool ReadJsonFile(const std::string& path, JsonValue* out, std::string* error);
 

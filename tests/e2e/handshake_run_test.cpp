@@ -2,9 +2,11 @@
 // row per road: complete runs, every failure the adapter and the module can
 // be made to show, and the command-line failures. Each row checks the exact
 // console text, the tool's exit status, the module's values and that the
-// port was opened as often as closed and is closed at the end.
+// port was opened as often as closed and is closed at the end. The same
+// table runs against each build of the tool (see tool_under_test.h).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "tests/e2e/bounded_process.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/json_value.h"
+#include "tests/e2e/tool_under_test.h"
 
 namespace e2e {
 namespace {
@@ -144,10 +147,21 @@ const std::vector<Scenario> kScenarios = {
      {}},
 
     // The command line alone decides: the port is never opened.
-    {"no_word", {}, {}, std::string("Usage: \n") + kToolBinary + " [on] | [off]\n", 2, kUntouched, 0, "", {}},
+    {"no_word", {}, {}, "Usage: \n" + TheTool().name_in_usage + " [on] | [off]\n", 2, kUntouched, 0, "", {}},
     {"word_in_capitals", {}, {"ON"}, "Invalid Argument: ON\n", 2, kUntouched, 0, "", {}},
     {"empty_word", {}, {""}, "Invalid Argument: \n", 2, kUntouched, 0, "", {}},
 };
+
+// A port that the emulator holds stops only a build that opens exclusively.
+std::vector<Scenario> RoadsFor(const ToolUnderTest& tool) {
+  std::vector<Scenario> roads;
+  for (const Scenario& s : kScenarios) {
+    const auto& options = s.emulator_options;
+    const bool holds_port = std::find(options.begin(), options.end(), "--busy") != options.end();
+    if (tool.opens_exclusively || !holds_port) roads.push_back(s);
+  }
+  return roads;
+}
 
 class HandshakeRun : public testing::TestWithParam<Scenario> {};
 
@@ -158,14 +172,16 @@ TEST_P(HandshakeRun, PrintsExitsAndLeavesModuleAsExpected) {
   std::vector<std::string> argv = {kEmulatorBinary, "--quiet", "--json", json};
   argv.insert(argv.end(), s.emulator_options.begin(), s.emulator_options.end());
   argv.push_back("--");
-  argv.push_back(kToolBinary);
+  const ToolUnderTest& tool = TheTool();
+  argv.insert(argv.end(), tool.command.begin(), tool.command.end());
   argv.insert(argv.end(), s.words.begin(), s.words.end());
 
-  const ProcessResult run = RunBounded(argv, {}, kRunLimit);
-  ASSERT_FALSE(run.timed_out) << "the run did not end within " << kRunLimit.count() << " s; output so far:\n"
+  const ProcessResult run = RunBounded(argv, tool.env, tool.run_limit);
+  ASSERT_FALSE(run.timed_out) << "the " << tool.build << " run did not end within " << tool.run_limit.count()
+                              << " s; output so far:\n"
                               << run.out << run.err;
   EXPECT_EQ(run.exit_status, 0) << "the emulator itself failed: " << run.err;
-  EXPECT_EQ(run.out, s.output);
+  EXPECT_EQ(ConsoleText(tool, run.out), s.output) << tool.build;
 
   JsonValue report;
   std::string error;
@@ -206,16 +222,8 @@ TEST_P(HandshakeRun, PrintsExitsAndLeavesModuleAsExpected) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Roads, HandshakeRun, testing::ValuesIn(kScenarios),
+INSTANTIATE_TEST_SUITE_P(Roads, HandshakeRun, testing::ValuesIn(RoadsFor(TheTool())),
                          [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
-
-TEST(ToolAlone, MissingDeviceIsNotFound) {
-  ScratchDir scratch;
-  const ProcessResult run = RunBounded({kToolBinary, "on"}, {{"COM1", scratch.File("no-such-port")}}, kRunLimit);
-  ASSERT_FALSE(run.timed_out);
-  EXPECT_EQ(run.out, "Contacting Corvane\nCreateFile for \\\\.\\COM1 failed 2\nCorvane not found on COM1\n");
-  EXPECT_EQ(run.exit_status, 1);
-}
 
 }  // namespace
 }  // namespace e2e
