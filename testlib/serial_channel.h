@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace prodtest {
+#include "testlib/link_clock.h"
 
-using Clock = std::chrono::steady_clock;
+namespace prodtest {
 
 class SerialChannel {
  public:

@@ -185,13 +185,15 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, 
     while (*bytesRead < bytesToRead && platform.nextRead < platform.reads.size()) {
         const fake::ReadStep& step = platform.reads[platform.nextRead++];
         if (step.kind == fake::ReadStep::kTimeout)
-            return TRUE;
+            break;
         if (step.kind == fake::ReadStep::kFailure) {
             platform.lastError = step.error;
             return FALSE;
         }
         out[(*bytesRead)++] = step.byte;
     }
+    if (platform.afterRead)
+        platform.afterRead(*bytesRead);
     return TRUE;
 }
 

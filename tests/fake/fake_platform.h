@@ -10,6 +10,7 @@
 #define CORVANE_TESTS_FAKE_FAKE_PLATFORM_H
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -56,6 +57,11 @@ struct Platform {
     DWORD outQueue = 0;
     int openHandles = 0;
     DWORD lastError = 0;
+
+    // Called after every ReadFile that succeeded, with the count it delivered:
+    // a caller that keeps its own clock lets a read that got nothing take the
+    // time-out it was given. Unset, reads take no time.
+    std::function<void(DWORD bytesRead)> afterRead;
 };
 
 // Resets the fake to a fresh port with a distinctive reported state.

@@ -1,0 +1,80 @@
+#include "fuzz/adapter_dialogue_check.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "adapter/adapter.h"
+#include "fuzz/fuzz_assert.h"
+#include "fuzz/pnp_reference.h"
+#include "serial/port.h"
+#include "tests/fake/fake_platform.h"
+
+namespace fuzzcheck {
+namespace {
+
+// The diagnostics go to stdout; while the dialogue runs, stdout is a memory
+// stream so that they can be compared byte for byte, NULs and all.
+class CapturedStdout {
+public:
+    CapturedStdout() : console_(stdout), stream_(open_memstream(&text_, &size_))
+    {
+        FUZZ_ASSERT(stream_ != nullptr, "stdout can be captured");
+        stdout = stream_;
+    }
+    ~CapturedStdout()
+    {
+        Release();
+        std::free(text_);
+    }
+    std::string Take()
+    {
+        Release();
+        return std::string(text_, size_);
+    }
+
+private:
+    void Release()
+    {
+        if (stream_ == nullptr)
+            return;
+        stdout = console_;
+        std::fclose(stream_);
+        stream_ = nullptr;
+    }
+
+    FILE* console_;
+    char* text_ = nullptr;
+    std::size_t size_ = 0;
+    FILE* stream_;
+};
+
+}  // namespace
+
+void CheckAdapterDialogue(const std::vector<std::uint8_t>& line)
+{
+    fake::Reset();
+    PortHandle = INVALID_HANDLE_VALUE;
+    for (std::uint8_t byte : line)
+        fake::State().reads.push_back(fake::Byte(byte));
+
+    CapturedStdout captured;
+    const int result = ContactAdapter(1);
+    const std::string diagnostics = captured.Take();
+
+    const fuzzref::DialogueVerdict expected = fuzzref::ExpectedDialogue(line);
+    const fake::Platform& port = fake::State();
+    FUZZ_ASSERT(result == expected.result, "the verdict follows the reply rules");
+    FUZZ_ASSERT(diagnostics == expected.diagnostics, "the diagnostics and echo follow the reply rules");
+    const std::size_t scripted = expected.bytesRead < line.size() ? expected.bytesRead : line.size();
+    FUZZ_ASSERT(port.nextRead == scripted, "no byte is read beyond what the rules read");
+    const std::string written(port.written.begin(), port.written.end());
+    FUZZ_ASSERT(written == (expected.setupSent ? "KESTRAVIN SETUP" : ""),
+                "the setup request goes out once, and only after an accepted reply");
+    FUZZ_ASSERT(port.openHandles == result, "the port stays open after success only");
+
+    ClosePort();
+    FUZZ_ASSERT(fake::State().openHandles == 0, "nothing is left open");
+}
+
+}  // namespace fuzzcheck

@@ -1,0 +1,17 @@
+// Runs ContactAdapter over the scripted platform with the given bytes as
+// everything the adapter sends, and aborts unless the verdict, the printed
+// diagnostics, the bytes read and written and the port's handles agree with
+// the reference worked out from the reply rules.
+#ifndef CORVANE_FUZZ_ADAPTER_DIALOGUE_CHECK_H
+#define CORVANE_FUZZ_ADAPTER_DIALOGUE_CHECK_H
+
+#include <cstdint>
+#include <vector>
+
+namespace fuzzcheck {
+
+void CheckAdapterDialogue(const std::vector<std::uint8_t>& line);
+
+}  // namespace fuzzcheck
+
+#endif

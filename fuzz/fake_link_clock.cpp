@@ -1,0 +1,13 @@
+#include "fuzz/fake_link_clock.h"
+
+namespace fakeclock {
+namespace {
+TimePoint current{};
+}
+
+void Set(TimePoint now) { current = now; }
+void Advance(std::chrono::nanoseconds by) { current += by; }
+
+}  // namespace fakeclock
+
+prodtest::Clock::time_point prodtest::Clock::now() noexcept { return fakeclock::current; }
