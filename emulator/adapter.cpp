@@ -1,7 +1,9 @@
 #include "emulator/adapter.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace emulator {
 namespace {
@@ -14,14 +16,48 @@ constexpr std::uint8_t kHandOver[] = {0x01, 0xF8, 0x00, 0x00};
 // 1200 baud, so the adapter wakes a few times a second rather than per byte.
 constexpr std::size_t kEndlessChunk = 16;
 
+double Milliseconds(Duration d) {
+  return static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(d).count()) / 1000.0;
+}
+
+std::string MillisecondsText(Duration d) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f ms", Milliseconds(d));
+  return text;
+}
+
+const char* PulseCheckName(PulseCheck check) {
+  switch (check) {
+    case PulseCheck::kTimer: return "timer";
+    case PulseCheck::kJudged: return "judged";
+    case PulseCheck::kAnyPulses: return "any pulses";
+  }
+  return "timer";
+}
+
 }  // namespace
 
 Adapter::Adapter(const AdapterOptions& options, LineOutput& line, DialogueLog& log, AdapterFacts& facts)
-    : options_(options), line_(line), log_(log), facts_(facts) {}
+    : options_(options), line_(line), log_(log), facts_(facts) {
+  facts_.pulse_check = PulseCheckName(options_.pulse_check);
+}
 
-void Adapter::OnPortOpened() { armed_ = true; }
+void Adapter::OnPortOpened() {
+  ++opens_;
+  armed_ = true;
+  if (options_.pulse_check != PulseCheck::kTimer) {
+    watch_ = PulseWatch{};
+    watch_.active = true;
+    watch_.opened = Clock::now();
+  }
+}
 
 void Adapter::OnPortClosed() {
+  if (watch_.active) {
+    RecordPulses(Clock::now(), true);
+    watch_.active = false;
+  }
+  reply_due_ = false;
   armed_ = false;
   endless_ = false;
   if (state_ != State::kModule) state_ = State::kIdle;
@@ -32,10 +68,76 @@ void Adapter::OnLineRate(unsigned baud, TimePoint now) {
   armed_ = false;
   if (state_ == State::kModule) log_.Note("adapter: an open at 1200 baud takes the line back from the module");
   state_ = State::kReplyDue;
-  reply_at_ = now + std::chrono::milliseconds(options_.reply_delay_ms);
   setup_heard_ = false;
   history_.clear();
+  if (watch_.active) {
+    watch_.discovery = facts_.pulses.size();
+    facts_.pulses.emplace_back();
+    facts_.pulses.back().open = opens_;
+    RecordPulses(now, false);
+  }
+  if (options_.pulse_check == PulseCheck::kJudged) {
+    log_.Note("adapter: line at 1200 baud after an open; waiting for the pulses");
+    ReplyWhenPulsesSay(now);
+    return;
+  }
+  reply_due_ = true;
+  reply_at_ = now + std::chrono::milliseconds(options_.reply_delay_ms);
   log_.Note("adapter: line at 1200 baud after an open; Plug-and-Play reply in %u ms", options_.reply_delay_ms);
+}
+
+void Adapter::OnModemLines(LineState state, TimePoint at) {
+  if (!watch_.active || state == watch_.state) return;
+  watch_.state = state;
+  // The open came before any call on the port; we merely heard of it later.
+  if (at < watch_.opened) watch_.opened = at;
+  watch_.changes.emplace_back(at, state);
+  log_.Note("adapter: modem lines %s at %.1f ms after the open", Describe(state).c_str(),
+            Milliseconds(at - watch_.opened));
+  if (watch_.discovery) RecordPulses(at, false);
+  if (state_ == State::kReplyDue && options_.pulse_check == PulseCheck::kJudged) ReplyWhenPulsesSay(at);
+}
+
+void Adapter::ReplyWhenPulsesSay(TimePoint observed_until) {
+  const PulseVerdict verdict = JudgeWatch(observed_until);
+  reply_due_ = verdict.outcome != PulseOutcome::kRejected;
+  if (reply_due_) reply_at_ = watch_.opened + verdict.reply_at;
+}
+
+PulseVerdict Adapter::JudgeWatch(TimePoint observed_until) const {
+  std::vector<LineChange> changes;
+  for (const auto& [at, state] : watch_.changes) changes.push_back({at - watch_.opened, state});
+  return JudgePulses(kLinesAtOpen, changes, observed_until - watch_.opened);
+}
+
+void Adapter::RecordPulses(TimePoint observed_until, bool closed) {
+  if (!watch_.discovery) return;
+  PulseFacts& facts = facts_.pulses[*watch_.discovery];
+  const PulseVerdict verdict = watch_.answered ? *watch_.answered : JudgeWatch(observed_until);
+  const bool replied = watch_.answered.has_value();
+  facts.changes.clear();
+  for (const auto& [at, state] : watch_.changes) {
+    facts.changes.push_back(
+        {Milliseconds(at - watch_.opened), state.rts, state.dtr, replied && at >= watch_.replied_at});
+  }
+  facts.accepted = verdict.outcome == PulseOutcome::kAccepted;
+  switch (verdict.outcome) {
+    case PulseOutcome::kAccepted:
+      facts.verdict = "accepted: RTS rose at " + MillisecondsText(verdict.reply_at - PulseRules{}.reply_after) +
+                      ", the reply was due at " + MillisecondsText(verdict.reply_at);
+      break;
+    case PulseOutcome::kPending:
+      facts.verdict = closed ? "rejected: the port closed before the reply was due at " +
+                                   MillisecondsText(verdict.reply_at)
+                             : "pending: the reply is due at " + MillisecondsText(verdict.reply_at);
+      break;
+    case PulseOutcome::kRejected:
+      facts.verdict = "rejected: " + verdict.why;
+      break;
+  }
+  if (options_.pulse_check == PulseCheck::kAnyPulses && watch_.answered) {
+    facts.verdict += "; answered on the timer all the same (any pulses)";
+  }
 }
 
 void Adapter::OnByte(const PacedByte& byte, TimePoint now) {
@@ -58,14 +160,25 @@ void Adapter::OnByte(const PacedByte& byte, TimePoint now) {
 }
 
 std::optional<TimePoint> Adapter::NextDeadline() const {
-  if (state_ == State::kReplyDue) return reply_at_;
+  if (state_ == State::kReplyDue && reply_due_) return reply_at_;
   if (endless_) return refill_at_;
   return std::nullopt;
 }
 
 void Adapter::OnTime(TimePoint now) {
-  if (state_ == State::kReplyDue && now >= reply_at_) {
+  if (state_ == State::kReplyDue && reply_due_ && now >= reply_at_) {
+    if (options_.pulse_check == PulseCheck::kJudged) {
+      ReplyWhenPulsesSay(now);
+      if (!reply_due_ || now < reply_at_) return;
+    }
     state_ = State::kListening;
+    reply_due_ = false;
+    if (watch_.discovery) {
+      watch_.answered = JudgeWatch(now);
+      watch_.replied_at = now;
+      if (options_.pulse_check == PulseCheck::kJudged) log_.Note("adapter: the pulses were right");
+      RecordPulses(now, false);
+    }
     if (options_.reply) {
       SendPnpReply(now);
     } else {

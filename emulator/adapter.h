@@ -1,7 +1,10 @@
-// The Corvane adapter as the host sees it across the line. It cannot see the
-// modem-line pulses on a pseudo-terminal, so it takes an open of the port
-// followed by the line at 1200 baud as their start and answers with its
-// Plug-and-Play reply once the pulses would be in their last step. At 115200
+// The Corvane adapter as the host sees it across the line. With the modem
+// lines reported (the library in emulator/preload gives a pseudo-terminal
+// emulated ones), it answers with its Plug-and-Play reply only when an open
+// that reached 1200 baud is followed by a right pulse sequence, and starts
+// the reply within the sequence's last step (emulator/pulse_judge.h). Without
+// them it takes the open and the line at 1200 baud as the pulses' start and
+// answers once they would be in their last step. At 115200
 // it answers the setup request with the ready reply, and the hand-over
 // command passes the line to the radio module for good (until an open sets
 // 1200 baud again and the dialogue starts afresh).
@@ -9,11 +12,15 @@
 #define CORVANE_EMULATOR_ADAPTER_H
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "emulator/dialogue_log.h"
 #include "emulator/line_output.h"
 #include "emulator/options.h"
+#include "emulator/modem_line_state.h"
 #include "emulator/paced_queue.h"
+#include "emulator/pulse_judge.h"
 #include "emulator/run_facts.h"
 
 namespace emulator {
@@ -29,6 +36,9 @@ class Adapter {
   void OnLineRate(unsigned baud, TimePoint now);
   // A byte from the host, while the line is still the adapter's.
   void OnByte(const PacedByte& byte, TimePoint now);
+  // The modem lines as the host set them; at is the time of its call. A
+  // report that changes nothing is no step.
+  void OnModemLines(LineState state, TimePoint at);
   bool handed_over() const { return state_ == State::kModule; }
 
   std::optional<TimePoint> NextDeadline() const;
@@ -37,11 +47,25 @@ class Adapter {
  private:
   enum class State {
     kIdle,       // waiting for an open and the line at 1200 baud
-    kReplyDue,   // the pulses are under way; the reply leaves at reply_at_
+    kReplyDue,   // the pulses are under way; the reply leaves at reply_at_ once it is due
     kListening,  // reply sent (or withheld); listening for the setup request at 115200
     kModule,     // the line belongs to the module
   };
 
+  // The lines since the latest open, while the port is held.
+  struct PulseWatch {
+    bool active = false;
+    TimePoint opened{};
+    LineState state = kLinesAtOpen;
+    std::vector<std::pair<TimePoint, LineState>> changes;
+    std::optional<std::size_t> discovery;  // its entry in facts_.pulses, once the line reached 1200 baud
+    std::optional<PulseVerdict> answered;  // the verdict when the reply left
+    TimePoint replied_at{};                // when it left
+  };
+
+  void ReplyWhenPulsesSay(TimePoint observed_until);
+  PulseVerdict JudgeWatch(TimePoint observed_until) const;
+  void RecordPulses(TimePoint observed_until, bool closed);
   void SendPnpReply(TimePoint now);
   void FeedEndlessId(TimePoint now);
   void OnSetupRequest(TimePoint now);
@@ -55,6 +79,9 @@ class Adapter {
   State state_ = State::kIdle;
   bool armed_ = false;  // an open happened and has not yet been seen at 1200 baud
   TimePoint reply_at_{};
+  bool reply_due_ = false;  // reply_at_ holds the time of the reply
+  unsigned opens_ = 0;
+  PulseWatch watch_;
   bool endless_ = false;
   std::size_t endless_position_ = 0;
   TimePoint refill_at_{};

@@ -11,7 +11,7 @@
 namespace emulator {
 
 bool ChildCommand::Start(const std::vector<std::string>& command, const std::string& port_path,
-                         const sigset_t& child_mask, std::string* error) {
+                         const Environment& environment, const sigset_t& child_mask, std::string* error) {
   // The child reports a failed exec through this pipe; a successful exec
   // closes it unread.
   int report[2];
@@ -35,6 +35,7 @@ bool ChildCommand::Start(const std::vector<std::string>& command, const std::str
     signal(SIGPIPE, SIG_DFL);
     sigprocmask(SIG_SETMASK, &child_mask, nullptr);
     setenv("COM1", port_path.c_str(), 1);
+    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
     execvp(argv[0], argv.data());
     const int failure = errno;
     ssize_t ignored = write(report[1], &failure, sizeof failure);

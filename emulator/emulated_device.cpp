@@ -35,10 +35,17 @@ EmulatedDevice::EmulatedDevice(const Options& options, DialogueLog& log, RunFact
       store_(options.module),
       adapter_(options.adapter, *this, log, facts.adapter),
       module_output_(*this),
-      module_(options.module, store_, module_output_, log, facts.module) {}
+      module_(options.module, store_, module_output_, log, facts.module),
+      vanish_(options.vanish) {
+  module_.WatchForVanish(&vanish_);
+}
 
 bool EmulatedDevice::Start(std::string* error) {
+  if (options_.vanish != VanishStep::kNever) line_.PrepareToVanish();
   if (!line_.Create(kInitialBaud, options_.busy, error)) return false;
+  if (options_.adapter.pulse_check != PulseCheck::kTimer && !modem_lines_.Open(line_.slave_path(), error)) {
+    return false;
+  }
   baud_ = line_.ReadBaud();
   facts_.port.path = line_.slave_path();
   log_.Note("port %s ready at %u baud%s", line_.slave_path().c_str(), baud_,
@@ -52,16 +59,18 @@ bool EmulatedDevice::Serve(int signal_fd, const SignalHandler& on_signal, std::s
     RunDueWork(now);
     if (!FlushToHost(error)) return false;
 
-    pollfd fds[3];
+    pollfd fds[4];
     nfds_t count = 0;
     fds[count++] = pollfd{signal_fd, POLLIN, 0};
     fds[count++] = pollfd{line_.watch_fd(), POLLIN, 0};
     // While nobody holds the port the master reports a hang-up without pause;
     // it is left out until the watch reports an open.
-    const bool watch_master = SomeoneHoldsPort() && !master_hung_up_;
+    const bool watch_master = MasterWatched();
     if (watch_master) {
       fds[count++] = pollfd{line_.master_fd(), static_cast<short>(POLLIN | (unwritten_.empty() ? 0 : POLLOUT)), 0};
     }
+    const nfds_t lines_at = count;
+    if (modem_lines_.is_open()) fds[count++] = pollfd{modem_lines_.fd(), POLLIN, 0};
     const std::optional<TimePoint> deadline = NextDeadline();
     timespec timeout{};
     if (deadline) timeout = Timeout(*deadline, now);
@@ -74,7 +83,9 @@ bool EmulatedDevice::Serve(int signal_fd, const SignalHandler& on_signal, std::s
     now = Clock::now();
     // What a holder wrote before it closed is taken in before its close.
     if (watch_master && fds[2].revents != 0 && !HandleMaster(fds[2].revents, now, error)) return false;
-    if (fds[1].revents != 0 && !HandlePortEvents(now, error)) return false;
+    // Line reports are taken in with the port events, which come first.
+    const bool lines_ready = modem_lines_.is_open() && fds[lines_at].revents != 0;
+    if ((fds[1].revents != 0 || lines_ready) && !HandlePortEvents(now, error)) return false;
     if (fds[0].revents & POLLIN) {
       signalfd_siginfo info;
       const ssize_t got = read(signal_fd, &info, sizeof info);
@@ -88,7 +99,7 @@ void EmulatedDevice::Finish() {
   // in, then let the bytes in flight land without waiting out their time.
   std::string ignored;
   const TimePoint now = Clock::now();
-  if (SomeoneHoldsPort() && !master_hung_up_) HandleMaster(POLLIN, now, &ignored);
+  if (MasterWatched()) HandleMaster(POLLIN, now, &ignored);
   HandlePortEvents(now, &ignored);
   DeliverFromHost(from_host_.TakeAll());
   facts_.port.open_at_end = SomeoneHoldsPort();
@@ -100,24 +111,30 @@ void EmulatedDevice::Finish() {
 void EmulatedDevice::Send(const Bytes& bytes, TimePoint now) {
   // A line nobody listens on carries nothing anywhere.
   if (!SomeoneHoldsPort()) return;
-  to_host_.Push(bytes.data(), bytes.size(), baud_, now);
+  const Bytes passed = vanish_.Pass(bytes, !adapter_.handed_over(), baud_, now);
+  to_host_.Push(passed.data(), passed.size(), baud_, now);
 }
 
 bool EmulatedDevice::HandlePortEvents(TimePoint now, std::string* error) {
   std::vector<PortEvent> events;
   const bool ok = line_.ReadPortEvents(&events, error);
   for (const PortEvent event : events) {
+    // What the holder did to the lines before its close belongs to it.
+    if (event == PortEvent::kClosed) TakeModemLineReports();
     if (event == PortEvent::kOpened) {
       ++facts_.port.opens;
       ++holders_;
       master_hung_up_ = false;
       log_.Note("port opened (open %u)", facts_.port.opens);
-      adapter_.OnPortOpened();
+      // A second open while the port is held (another program's, refused
+      // by the holder's lock) and its close never reach a real adapter: the
+      // lines and the line rate stay the holder's.
+      if (holders_ == 1) adapter_.OnPortOpened();
     } else {
       ++facts_.port.closes;
       if (holders_ > 0) --holders_;
       log_.Note("port closed (close %u)", facts_.port.closes);
-      adapter_.OnPortClosed();
+      if (!SomeoneHoldsPort()) adapter_.OnPortClosed();
       if (!SomeoneHoldsPort()) {
         to_host_.Clear();
         unwritten_.clear();
@@ -125,6 +142,7 @@ bool EmulatedDevice::HandlePortEvents(TimePoint now, std::string* error) {
     }
   }
   if (!events.empty()) HandleLineSettings(now);
+  TakeModemLineReports();
   return ok;
 }
 
@@ -154,6 +172,8 @@ bool EmulatedDevice::HandleMaster(short revents, TimePoint now, std::string* err
 }
 
 void EmulatedDevice::HandleLineSettings(TimePoint now) {
+  // A vanished line has no settings left to read.
+  if (line_.vanished()) return;
   const unsigned baud = line_.ReadBaud();
   if (baud != baud_) {
     log_.Note("line set to %u baud", baud);
@@ -161,6 +181,7 @@ void EmulatedDevice::HandleLineSettings(TimePoint now) {
   }
   const bool module_had_line = adapter_.handed_over();
   adapter_.OnLineRate(baud_, now);
+  vanish_.OnLineRate(baud_, adapter_.handed_over(), now);
   if (module_had_line && !adapter_.handed_over()) {
     // The last holder's final bytes may still be on the wire: they were sent
     // to the module and reach it, not the adapter that has just taken over.
@@ -168,13 +189,20 @@ void EmulatedDevice::HandleLineSettings(TimePoint now) {
   }
 }
 
+void EmulatedDevice::TakeModemLineReports() {
+  for (const ModemLineReport& report : modem_lines_.Read()) adapter_.OnModemLines(report.state, report.at);
+}
+
 void EmulatedDevice::DeliverFromHost(const std::vector<PacedByte>& bytes) {
   const TimePoint now = Clock::now();
   for (const PacedByte& byte : bytes) {
+    // Bytes still on the wire when the device vanished reach nobody.
+    if (vanish_.gone()) return;
     if (adapter_.handed_over()) {
       module_.OnByte(byte, now);
     } else {
       adapter_.OnByte(byte, now);
+      if (adapter_.handed_over()) vanish_.OnHandOver();
     }
   }
 }
@@ -183,12 +211,14 @@ void EmulatedDevice::RunDueWork(TimePoint now) {
   DeliverFromHost(from_host_.TakeDue(now));
   adapter_.OnTime(now);
   module_.OnTime(now);
+  vanish_.OnTime(now);
+  if (vanish_.gone()) VanishNow();
   for (const PacedByte& byte : to_host_.TakeDue(now)) unwritten_.push_back(byte.byte);
 }
 
 bool EmulatedDevice::FlushToHost(std::string* error) {
   if (unwritten_.empty()) return true;
-  if (!SomeoneHoldsPort()) {
+  if (!SomeoneHoldsPort() || line_.vanished()) {
     unwritten_.clear();
     return true;
   }
@@ -212,7 +242,18 @@ std::optional<TimePoint> EmulatedDevice::NextDeadline() const {
   Earliest(&nearest, to_host_.NextDue());
   Earliest(&nearest, adapter_.NextDeadline());
   Earliest(&nearest, module_.NextDeadline());
+  Earliest(&nearest, vanish_.NextDeadline());
   return nearest;
+}
+
+void EmulatedDevice::VanishNow() {
+  if (line_.vanished()) return;
+  line_.Vanish();
+  from_host_.Clear();
+  to_host_.Clear();
+  unwritten_.clear();
+  facts_.port.vanished_at = VanishStepName(vanish_.step());
+  log_.Note("the device vanishes (%s): the master is closed", VanishStepName(vanish_.step()));
 }
 
 }  // namespace emulator

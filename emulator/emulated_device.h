@@ -14,12 +14,14 @@
 #include "emulator/adapter.h"
 #include "emulator/dialogue_log.h"
 #include "emulator/line_output.h"
+#include "emulator/modem_line_channel.h"
 #include "emulator/module_link.h"
 #include "emulator/options.h"
 #include "emulator/paced_queue.h"
 #include "emulator/pty_line.h"
 #include "emulator/run_facts.h"
 #include "emulator/settings_store.h"
+#include "emulator/vanish_plan.h"
 
 namespace emulator {
 
@@ -32,6 +34,9 @@ class EmulatedDevice : private LineOutput {
 
   bool Start(std::string* error);
   const std::string& port_path() const { return line_.slave_path(); }
+  // The name for CORVANE_MODEM_LINES; empty when the adapter does not watch
+  // the modem lines.
+  const std::string& modem_lines_channel() const { return modem_lines_.name(); }
 
   // Runs the device until the handler says stop; false on a failure of the
   // line itself (with *error set).
@@ -65,16 +70,22 @@ class EmulatedDevice : private LineOutput {
   bool HandlePortEvents(TimePoint now, std::string* error);
   bool HandleMaster(short revents, TimePoint now, std::string* error);
   void HandleLineSettings(TimePoint now);
+  void TakeModemLineReports();
   void RunDueWork(TimePoint now);
   void DeliverFromHost(const std::vector<PacedByte>& bytes);
   bool FlushToHost(std::string* error);
   std::optional<TimePoint> NextDeadline() const;
   bool SomeoneHoldsPort() const { return holders_ > 0; }
+  // The holder's bytes and its hang-up come through the master, while the
+  // line has not vanished.
+  bool MasterWatched() const { return SomeoneHoldsPort() && !master_hung_up_ && !line_.vanished(); }
+  void VanishNow();
 
   const Options& options_;
   DialogueLog& log_;
   RunFacts& facts_;
   PtyLine line_;
+  ModemLineChannel modem_lines_;
   PacedQueue from_host_;
   PacedQueue to_host_;
   Bytes unwritten_;  // due for the host but not yet taken by the slave
@@ -82,6 +93,7 @@ class EmulatedDevice : private LineOutput {
   Adapter adapter_;
   ModuleOutput module_output_;
   ModuleLink module_;
+  VanishPlan vanish_;
   unsigned baud_ = 0;
   unsigned holders_ = 0;
   bool master_hung_up_ = false;

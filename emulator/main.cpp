@@ -7,6 +7,7 @@
 #include "emulator/child_command.h"
 #include "emulator/dialogue_log.h"
 #include "emulator/emulated_device.h"
+#include "emulator/modem_line_preload.h"
 #include "emulator/options.h"
 #include "emulator/port_link.h"
 #include "emulator/report.h"
@@ -31,6 +32,14 @@ bool ServeLink(const emulator::Options& options, emulator::EmulatedDevice& devic
   facts.port.link = options.link_path;
   std::fprintf(stderr, "corvane-emulator: serving %s as %s until SIGINT or SIGTERM\n", device.port_path().c_str(),
                options.link_path.c_str());
+  if (!device.modem_lines_channel().empty()) {
+    emulator::Environment preload;
+    if (!emulator::ModemLinePreload(options.modem_lines_library, device.modem_lines_channel(), &preload, error)) {
+      return false;
+    }
+    std::fprintf(stderr, "corvane-emulator: the modem lines are watched; run programs with %s\n",
+                 emulator::ShellAssignments(preload).c_str());
+  }
   return device.Serve(
       signal_fd, [](const signalfd_siginfo& info) { return info.ssi_signo == SIGCHLD; }, error);
 }
@@ -38,7 +47,12 @@ bool ServeLink(const emulator::Options& options, emulator::EmulatedDevice& devic
 bool RunCommand(const emulator::Options& options, emulator::EmulatedDevice& device,
                 const emulator::SignalWatch& signals, emulator::RunFacts& facts, std::string* error) {
   emulator::ChildCommand child;
-  if (!child.Start(options.command, device.port_path(), signals.previous_mask(), error)) return false;
+  emulator::Environment environment;
+  if (!device.modem_lines_channel().empty() &&
+      !emulator::ModemLinePreload(options.modem_lines_library, device.modem_lines_channel(), &environment, error)) {
+    return false;
+  }
+  if (!child.Start(options.command, device.port_path(), environment, signals.previous_mask(), error)) return false;
   return device.Serve(
       signals.fd(),
       [&](const signalfd_siginfo& info) {

@@ -60,8 +60,8 @@ ModuleLink::ModuleLink(const ModuleOptions& options, SettingsStore& store, LineO
       line_(line),
       log_(log),
       facts_(facts),
-      from_host_faults_(options.from_host),
-      to_host_faults_(options.to_host) {}
+      from_host_faults_(options.from_host, options.loss, LinkDirection::kFromHost),
+      to_host_faults_(options.to_host, options.loss, LinkDirection::kToHost) {}
 
 void ModuleLink::OnByte(const PacedByte& byte, TimePoint now) {
   if (byte.baud != kFastBaud) {
@@ -134,6 +134,7 @@ void ModuleLink::OnPacket(const bcsp::Packet& packet, TimePoint now) {
 
 void ModuleLink::OnLinkMessage(const bcsp::Packet& packet, TimePoint now) {
   if (packet.payload == kSync) {
+    if (vanish_ != nullptr && vanish_->OnSync()) return;
     ++facts_.syncs;
     linked_ = false;
     next_seq_ = 0;
@@ -142,6 +143,7 @@ void ModuleLink::OnLinkMessage(const bcsp::Packet& packet, TimePoint now) {
     waiting_.clear();
     SendUnreliable(bcsp::kChannelLink, kSyna, now);
   } else if (packet.payload == kConf) {
+    if (vanish_ != nullptr && vanish_->OnConf()) return;
     ++facts_.confs;
     linked_ = true;
     SendUnreliable(bcsp::kChannelLink, kCona, now);
@@ -154,6 +156,7 @@ void ModuleLink::OnSettingsPacket(const bcsp::Packet& packet, TimePoint now) {
     SendAck(now);
     return;
   }
+  if (vanish_ != nullptr && vanish_->OnWriteRequest()) return;
   SettingWrite record;
   const Bytes answer = AnswerSettingsRequest(packet.payload, store_, &record);
   facts_.writes.push_back(record);

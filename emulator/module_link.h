@@ -2,7 +2,7 @@
 // (every SYNC answered with SYNA and starting the link afresh, every CONF
 // with CONA), reliable delivery with a window of one, and the settings
 // channel. Lost and corrupted frames are decided here, at the module's
-// receiver and transmitter.
+// receiver and transmitter, and so is a vanishing at the link's steps.
 #ifndef CORVANE_EMULATOR_MODULE_LINK_H
 #define CORVANE_EMULATOR_MODULE_LINK_H
 
@@ -17,6 +17,7 @@
 #include "emulator/paced_queue.h"
 #include "emulator/run_facts.h"
 #include "emulator/settings_store.h"
+#include "emulator/vanish_plan.h"
 #include "testlib/packet.h"
 #include "testlib/slip.h"
 
@@ -26,6 +27,10 @@ class ModuleLink {
  public:
   ModuleLink(const ModuleOptions& options, SettingsStore& store, LineOutput& line, DialogueLog& log,
              ModuleFacts& facts);
+
+  // The plan is told of each SYNC, CONF and new write request; the module
+  // does not act on the one the device vanishes on.
+  void WatchForVanish(VanishPlan* plan) { vanish_ = plan; }
 
   void OnByte(const PacedByte& byte, TimePoint now);
   std::optional<TimePoint> NextDeadline() const;
@@ -57,6 +62,7 @@ class ModuleLink {
   ModuleFacts& facts_;
   FrameFaults from_host_faults_;
   FrameFaults to_host_faults_;
+  VanishPlan* vanish_ = nullptr;
   bcsp::SlipDecoder decoder_;
   unsigned frame_wire_bytes_ = 0;  // since the last frame ended
   bool linked_ = false;  // a CONF has been answered since the last SYNC

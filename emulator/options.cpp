@@ -35,6 +35,26 @@ bool ParseNumber(const std::string& text, unsigned long long limit, unsigned lon
   return true;
 }
 
+bool ParseProbability(const std::string& text, double* out, std::string* error) {
+  errno = 0;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || errno != 0 || *end != '\0' || !(value >= 0.0 && value <= 1.0)) {
+    *error = "\"" + text + "\" is not a probability from 0 to 1";
+    return false;
+  }
+  *out = value;
+  return true;
+}
+
+// The steps' own lines, under the option's.
+const char* VanishHelp() {
+  static const std::string text =
+      "close the master at STEP, as an unplugged device vanishes; STEP is one of\n" +
+      VanishStepHelp(std::string(34, ' '));
+  return text.c_str();
+}
+
 Apply Text(Bytes AdapterOptions::*field) {
   return [field](Options& o, const std::string& v, std::string* e) {
     return UnescapeText(v, &(o.adapter.*field), e);
@@ -97,7 +117,27 @@ const std::vector<OptionEntry>& OptionTable() {
        Flag([](Options& o) { o.verbose = true; })},
       {"busy", nullptr, "hold the port open and locked, so that no one else can open it",
        Flag([](Options& o) { o.busy = true; })},
+      {"vanish-at", "STEP", VanishHelp(),
+       [](Options& o, const std::string& v, std::string* e) {
+         if (ParseVanishStep(v, &o.vanish)) return true;
+         *e = "no step \"" + v + "\" (--help lists them)";
+         return false;
+       }},
       {"help", nullptr, "print this list and exit", nullptr},
+      {nullptr, nullptr,
+       "Modem lines (a pseudo-terminal has none: a library preloaded into COMMAND emulates them)", nullptr},
+      {"no-modem-lines", nullptr, "do not preload it; answer on the timer (--reply-delay), whatever the pulses",
+       Flag([](Options& o) { o.no_modem_lines = true; })},
+      {"modem-lines", nullptr,
+       "with --link: watch the lines too, and print the LD_PRELOAD and CORVANE_MODEM_LINES for the programs",
+       Flag([](Options& o) { o.modem_lines = true; })},
+      {"any-pulses", nullptr, "report and judge the pulses, but answer on the timer whatever they were",
+       Flag([](Options& o) { o.any_pulses = true; })},
+      {"modem-lines-library", "PATH", "the library to preload (default: preload/ beside the emulator)",
+       [](Options& o, const std::string& v, std::string*) {
+         o.modem_lines_library = v;
+         return true;
+       }},
       {nullptr, nullptr, "Adapter", nullptr},
       {"no-reply", nullptr, "never answer the Plug-and-Play pulses",
        Flag([](Options& o) { o.adapter.reply = false; })},
@@ -184,6 +224,17 @@ const std::vector<OptionEntry>& OptionTable() {
       {"corrupt-to-host", "N", "corrupt the Nth frame to the host", FrameCount(&M::to_host, &D::corrupt, false)},
       {"corrupt-to-host-every", "N", "corrupt every Nth frame to the host",
        FrameCount(&M::to_host, &D::corrupt, true)},
+      {"loss", "P", "lose each frame, in either direction, with probability P (0 to 1)",
+       [](Options& o, const std::string& v, std::string* e) {
+         return ParseProbability(v, &o.module.loss.probability, e);
+       }},
+      {"seed", "N", "seed of the --loss draws (default 1): the same seed loses the same frames",
+       [](Options& o, const std::string& v, std::string* e) {
+         unsigned long long n = 0;
+         if (!ParseNumber(v, 0xFFFFFFFFull, &n, e)) return false;
+         o.module.loss.seed = static_cast<std::uint32_t>(n);
+         return true;
+       }},
   };
   return table;
 }
@@ -253,6 +304,18 @@ ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* e
     *error = "give a command after --, or --link PATH";
     return ParseResult::kError;
   }
+  if (options->no_modem_lines && (options->modem_lines || options->any_pulses)) {
+    *error = "--no-modem-lines leaves no lines for --modem-lines or --any-pulses";
+    return ParseResult::kError;
+  }
+  const bool lines = !options->no_modem_lines && (options->mode == RunMode::kCommand || options->modem_lines);
+  if (options->any_pulses && !lines) {
+    *error = "--any-pulses with --link needs --modem-lines";
+    return ParseResult::kError;
+  }
+  options->adapter.pulse_check = !lines                ? PulseCheck::kTimer
+                                 : options->any_pulses ? PulseCheck::kAnyPulses
+                                                       : PulseCheck::kJudged;
   return ParseResult::kRun;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emulator/byte_text.h"
+#include "emulator/vanish_step.h"
 
 namespace emulator {
 
@@ -19,8 +20,16 @@ enum class ReplyEnding {
   kEndless,      // ID characters again and again, never a closing parenthesis
 };
 
+// How the adapter decides that the host has pulsed its modem lines.
+enum class PulseCheck {
+  kTimer,      // no modem lines: answer reply_delay_ms after the line reaches 1200 baud
+  kJudged,     // answer only a right pulse sequence (emulator/pulse_judge.h)
+  kAnyPulses,  // judge the pulses for the report, but answer on the timer whatever they were
+};
+
 struct AdapterOptions {
   bool reply = true;
+  PulseCheck pulse_check = PulseCheck::kTimer;
   unsigned reply_delay_ms = 650;  // from the line reaching 1200 baud after an open
   std::uint8_t first_byte = '(';
   Bytes revision = {'1', '0'};
@@ -43,6 +52,14 @@ struct DirectionFaults {
   FrameFaultRule corrupt;
 };
 
+// Frames lost at random in both directions, each with the same probability;
+// the same seed loses the same frames.
+constexpr std::uint32_t kDefaultLossSeed = 1;
+struct RandomLoss {
+  double probability = 0;
+  std::uint32_t seed = kDefaultLossSeed;
+};
+
 struct ModuleOptions {
   std::uint32_t uart_config = 0xA0;
   std::uint32_t host_interface = 1;
@@ -50,6 +67,7 @@ struct ModuleOptions {
   std::set<std::uint16_t> refused;  // setting ids answered with "value refused"
   DirectionFaults from_host;
   DirectionFaults to_host;
+  RandomLoss loss;
 };
 
 enum class RunMode { kCommand, kLink };
@@ -62,6 +80,13 @@ struct Options {
   bool quiet = false;
   bool verbose = false;
   bool busy = false;
+  VanishStep vanish = VanishStep::kNever;
+  // The modem-line library (emulator/preload): on by default for a command,
+  // off by default for a link; ParseOptions sets adapter.pulse_check from them.
+  bool modem_lines = false;
+  bool no_modem_lines = false;
+  bool any_pulses = false;
+  std::string modem_lines_library;  // empty: the one built beside the emulator
   AdapterOptions adapter;
   ModuleOptions module;
 };

@@ -23,6 +23,7 @@ std::string Failure(const char* what) { return std::string(what) + ": " + std::s
 PtyLine::~PtyLine() {
   if (watch_ >= 0) close(watch_);
   if (held_slave_ >= 0) close(held_slave_);
+  if (number_keeper_ >= 0) close(number_keeper_);
   if (master_ >= 0) close(master_);
 }
 
@@ -72,6 +73,14 @@ bool PtyLine::Create(unsigned initial_baud, bool hold_slave, std::string* error)
     }
   }
 
+  if (keep_number_) {
+    number_keeper_ = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (number_keeper_ < 0) {
+      *error = Failure("keeping the port's number");
+      return false;
+    }
+  }
+
   watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (watch_ < 0 ||
       inotify_add_watch(watch_, slave_path_.c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
@@ -79,6 +88,12 @@ bool PtyLine::Create(unsigned initial_baud, bool hold_slave, std::string* error)
     return false;
   }
   return true;
+}
+
+void PtyLine::Vanish() {
+  if (master_ < 0) return;
+  close(master_);
+  master_ = -1;
 }
 
 unsigned PtyLine::ReadBaud() const {

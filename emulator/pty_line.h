@@ -36,6 +36,15 @@ class PtyLine {
   // so that every other open of the port fails.
   bool Create(unsigned initial_baud, bool hold_slave, std::string* error);
 
+  // Called before Create when the line may vanish: a slave descriptor of our
+  // own, opened before the watch starts, then keeps the pseudo-terminal's
+  // number taken after the master closes, so that no other pseudo-terminal
+  // appears under the vanished port's path while the host still uses it.
+  void PrepareToVanish() { keep_number_ = true; }
+  // Closes the master: the holder's handle is hung up and the path is gone.
+  void Vanish();
+  bool vanished() const { return master_ < 0 && !slave_path_.empty(); }
+
   const std::string& slave_path() const { return slave_path_; }
   int master_fd() const { return master_; }
   int watch_fd() const { return watch_; }
@@ -53,6 +62,8 @@ class PtyLine {
   int master_ = -1;
   int watch_ = -1;
   int held_slave_ = -1;
+  bool keep_number_ = false;
+  int number_keeper_ = -1;
   std::string slave_path_;
 };
 

@@ -48,6 +48,27 @@ std::string HeardLines(const AdapterFacts& adapter) {
   return text;
 }
 
+std::string Milliseconds(double ms, const char* format) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, ms);
+  return text;
+}
+
+// Each discovery's verdict, then its line changes, one a line.
+std::string PulseLines(const AdapterFacts& adapter) {
+  std::string text = Line("modem lines", adapter.pulse_check == "timer"
+                                             ? "not seen: the reply follows the timer"
+                                             : "seen (" + adapter.pulse_check + ")");
+  for (const PulseFacts& pulses : adapter.pulses) {
+    text += Line("pulses", "open " + std::to_string(pulses.open) + ": " + pulses.verdict);
+    for (const PulseFacts::Change& change : pulses.changes) {
+      text += Line("", Milliseconds(change.ms, "%9.1f ms") + "  RTS " + (change.rts ? "high" : "low ") + ", DTR " +
+                           (change.dtr ? "high" : "low") + (change.after_reply ? "  (after the reply)" : ""));
+    }
+  }
+  return text;
+}
+
 std::string WritesText(const ModuleFacts& module) {
   if (module.writes.empty()) return "none";
   std::string text;
@@ -96,6 +117,24 @@ std::string JsonHeard(const AdapterFacts& adapter) {
   return text + "]";
 }
 
+std::string JsonPulses(const AdapterFacts& adapter) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < adapter.pulses.size(); ++i) {
+    const PulseFacts& pulses = adapter.pulses[i];
+    if (i > 0) text += ", ";
+    text += "{\"open\": " + std::to_string(pulses.open) + ", \"accepted\": " + JsonBool(pulses.accepted) +
+            ", \"verdict\": " + JsonQuote(pulses.verdict) + ", \"changes\": [";
+    for (std::size_t k = 0; k < pulses.changes.size(); ++k) {
+      const PulseFacts::Change& change = pulses.changes[k];
+      if (k > 0) text += ", ";
+      text += "{\"ms\": " + Milliseconds(change.ms, "%.3f") + ", \"rts\": " + JsonBool(change.rts) +
+              ", \"dtr\": " + JsonBool(change.dtr) + ", \"after_reply\": " + JsonBool(change.after_reply) + "}";
+    }
+    text += "]}";
+  }
+  return text + "]";
+}
+
 std::string JsonWrites(const ModuleFacts& module) {
   std::string text = "[";
   for (std::size_t i = 0; i < module.writes.size(); ++i) {
@@ -129,6 +168,8 @@ std::string TextReport(const RunFacts& facts) {
   text += Line("port use", "opened " + Plural(port.opens, "time", "times") + ", closed " +
                                Plural(port.closes, "time", "times") + ", " +
                                (port.open_at_end ? "open" : "closed") + " at the end");
+  if (!port.vanished_at.empty()) text += Line("vanished", "at " + port.vanished_at + ": the master was closed");
+  text += PulseLines(adapter);
   text += HeardLines(adapter);
   text += Line("garbage", Plural(adapter.garbage_bytes, "byte", "bytes") +
                               " heard at a rate the adapter was not listening at");
@@ -165,8 +206,11 @@ std::string JsonReport(const RunFacts& facts) {
   text += JsonField("link", port.link.empty() ? "null" : JsonQuote(port.link));
   text += JsonField("opens", port.opens);
   text += JsonField("closes", port.closes);
-  text += JsonField("open_at_end", JsonBool(port.open_at_end), true);
+  text += JsonField("open_at_end", JsonBool(port.open_at_end));
+  text += JsonField("vanished_at", port.vanished_at.empty() ? "null" : JsonQuote(port.vanished_at), true);
   text += "  },\n  \"adapter\": {\n";
+  text += JsonField("pulse_check", JsonQuote(adapter.pulse_check));
+  text += JsonField("pulses", JsonPulses(adapter));
   text += JsonField("received", JsonHeard(adapter));
   text += JsonField("garbage_bytes", adapter.garbage_bytes);
   text += JsonField("pnp_replies", adapter.pnp_replies);

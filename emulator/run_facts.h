@@ -20,9 +20,26 @@ struct PortFacts {
   unsigned opens = 0;
   unsigned closes = 0;
   bool open_at_end = false;
+  std::string vanished_at;  // the step at which the device vanished (--vanish-at); empty: it did not
+};
+
+// One discovery: an open that reached 1200 baud, with the modem lines on.
+struct PulseFacts {
+  struct Change {
+    double ms = 0;  // since the open
+    bool rts = false;
+    bool dtr = false;
+    bool after_reply = false;
+  };
+  unsigned open = 0;  // which of the port's opens, from 1
+  std::vector<Change> changes;
+  bool accepted = false;
+  std::string verdict;  // how it was accepted, or why not
 };
 
 struct AdapterFacts {
+  std::string pulse_check = "timer";  // "timer", "judged" or "any pulses"
+  std::vector<PulseFacts> pulses;
   std::map<unsigned, Bytes> heard;  // by line rate: every byte the host sent before the hand-over
   unsigned garbage_bytes = 0;       // heard at a rate the adapter was not listening at
   unsigned pnp_replies = 0;

@@ -209,6 +209,17 @@ TEST_P(HandshakeRun, PrintsExitsAndLeavesModuleAsExpected) {
     }
   }
 
+  // The adapter judged the tool's pulses on every road that got as far as
+  // them, and found them right (a wrong sequence would get no reply).
+  const JsonValue& pulses = report["adapter"]["pulses"];
+  if (s.output.find("Waiting for PNP Reply") != std::string::npos) {
+    ASSERT_EQ(pulses.items.size(), 1u);
+    EXPECT_TRUE(pulses[0]["accepted"].boolean) << pulses[0]["verdict"].text;
+    EXPECT_GE(pulses[0]["changes"].items.size(), 4u);
+  } else {
+    EXPECT_TRUE(pulses.items.empty());
+  }
+
   const JsonValue& module = report["module"];
   EXPECT_EQ(module["uart_config"].integer(), s.values.uart_config);
   EXPECT_EQ(module["host_interface"].integer(), s.values.host_interface);

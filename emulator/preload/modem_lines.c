@@ -1,0 +1,189 @@
+/* Emulated modem lines for the slave side of a pseudo-terminal, loaded with
+ * LD_PRELOAD into the program under test. A pseudo-terminal has no modem
+ * lines, so the modem-control ioctls fail on it; here they succeed as on a
+ * serial port, the library keeps RTS and DTR itself and reports each call to
+ * corvane-emulator. The channel, the reports and the state a line starts
+ * with are described in emulator/preload/modem_line_report.h.
+ *
+ * Every ioctl goes to the C library first; only a modem-control request on a
+ * pseudo-terminal slave that failed with ENOTTY or EINVAL is taken over, so
+ * a real port, and every other request, is untouched. The wrapper allocates
+ * nothing and keeps errno as the port would: unchanged by a success. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdarg.h>
+#include <stdatomic.h>
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "emulator/preload/modem_line_report.h"
+
+typedef int (*ioctl_function)(int, unsigned long, ...);
+
+/* UNIX98 pseudo-terminal slaves: majors 136 to 143. */
+enum { kFirstPtySlaveMajor = 136, kLastPtySlaveMajor = 143 };
+
+/* A process that pulses more pseudo-terminals than this gets the C library's
+ * answer for the rest. */
+enum { kSlots = 32 };
+
+/* The state a slave starts with: the driver raises both lines on open. */
+static const unsigned kOpenState = CORVANE_LINE_RTS | CORVANE_LINE_DTR;
+
+/* A slot holds one slave's lines. A freshly claimed slot is all zero and
+ * stands for the open state; once a request has set the lines, kSet marks
+ * the stored bits as the state. */
+static const unsigned kSet = 4u;
+
+struct line_slot {
+  _Atomic uint64_t device; /* 0: free; no pty slave has device number 0 */
+  _Atomic unsigned stored;
+};
+
+static struct line_slot slots[kSlots];
+static _Atomic(ioctl_function) next_ioctl;
+
+static ioctl_function resolve_next_ioctl(void) {
+  ioctl_function found = atomic_load(&next_ioctl);
+  if (found == NULL) {
+    found = (ioctl_function)dlsym(RTLD_NEXT, "ioctl");
+    atomic_store(&next_ioctl, found);
+  }
+  return found;
+}
+
+static int is_modem_request(unsigned long request) {
+  return request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET;
+}
+
+static int pty_slave_device(int fd, uint64_t* device) {
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return 0;
+  const unsigned major_number = major(status.st_rdev);
+  if (major_number < kFirstPtySlaveMajor || major_number > kLastPtySlaveMajor) return 0;
+  *device = (uint64_t)status.st_rdev;
+  return 1;
+}
+
+static struct line_slot* slot_for(uint64_t device) {
+  for (int i = 0; i < kSlots; ++i) {
+    uint64_t held = atomic_load(&slots[i].device);
+    if (held == 0) {
+      uint64_t expected = 0;
+      if (atomic_compare_exchange_strong(&slots[i].device, &expected, device)) return &slots[i];
+      held = expected;
+    }
+    if (held == device) return &slots[i];
+  }
+  return NULL;
+}
+
+static unsigned line_bits(int tiocm) {
+  return ((tiocm & TIOCM_RTS) ? CORVANE_LINE_RTS : 0u) | ((tiocm & TIOCM_DTR) ? CORVANE_LINE_DTR : 0u);
+}
+
+static int tiocm_bits(unsigned lines) {
+  return ((lines & CORVANE_LINE_RTS) ? TIOCM_RTS : 0) | ((lines & CORVANE_LINE_DTR) ? TIOCM_DTR : 0) | TIOCM_CTS |
+         TIOCM_DSR;
+}
+
+static unsigned lines_of(unsigned stored) {
+  return (stored & kSet) ? stored & (CORVANE_LINE_RTS | CORVANE_LINE_DTR) : kOpenState;
+}
+
+/* The state after a set request, written into the slot. */
+static unsigned apply_request(struct line_slot* slot, unsigned long request, unsigned bits) {
+  unsigned stored = atomic_load(&slot->stored);
+  unsigned lines;
+  do {
+    const unsigned now = lines_of(stored);
+    lines = request == TIOCMSET ? bits : request == TIOCMBIS ? now | bits : now & ~bits;
+  } while (!atomic_compare_exchange_weak(&slot->stored, &stored, lines | kSet));
+  return lines;
+}
+
+static void send_report(uint64_t device, unsigned lines, unsigned long request, const struct timespec* at) {
+  const char* name = getenv(CORVANE_MODEM_LINES_ENV);
+  if (name == NULL || name[0] == '\0') return;
+  struct sockaddr_un address;
+  const size_t length = strlen(name);
+  if (length + 1 > sizeof address.sun_path) return;
+  memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  memcpy(address.sun_path + 1, name, length); /* sun_path[0] stays 0: abstract */
+  const socklen_t size = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + length);
+
+  const int channel = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (channel < 0) return;
+  struct corvane_modem_line_report report;
+  memset(&report, 0, sizeof report);
+  report.magic = CORVANE_MODEM_LINE_MAGIC;
+  report.lines = lines;
+  report.monotonic_ns = (int64_t)at->tv_sec * 1000000000 + at->tv_nsec;
+  report.device = device;
+  report.pid = (uint32_t)getpid();
+  report.request = (uint32_t)request;
+  ssize_t sent;
+  do {
+    sent = sendto(channel, &report, sizeof report, MSG_NOSIGNAL | MSG_DONTWAIT, (const struct sockaddr*)&address,
+                  size);
+  } while (sent < 0 && errno == EINTR);
+  close(channel);
+}
+
+/* Answers a modem request on a slave in place of the driver; -1 with errno
+ * set when the request cannot be answered. */
+static int emulate(uint64_t device, unsigned long request, int* argument) {
+  struct line_slot* slot = slot_for(device);
+  if (slot == NULL) return -1;
+  if (argument == NULL) {
+    errno = EFAULT;
+    return -1;
+  }
+  if (request == TIOCMGET) {
+    *argument = tiocm_bits(lines_of(atomic_load(&slot->stored)));
+    return 0;
+  }
+  struct timespec at;
+  clock_gettime(CLOCK_MONOTONIC, &at);
+  const unsigned lines = apply_request(slot, request, line_bits(*argument));
+  send_report(device, lines, request, &at);
+  return 0;
+}
+
+int ioctl(int fd, unsigned long request, ...) {
+  va_list arguments;
+  va_start(arguments, request);
+  void* argument = va_arg(arguments, void*);
+  va_end(arguments);
+
+  const int before = errno;
+  const ioctl_function next = resolve_next_ioctl();
+  if (next == NULL) {
+    errno = ENOSYS;
+    return -1;
+  }
+  const int result = next(fd, request, argument);
+  if (result == 0 || !is_modem_request(request)) return result;
+  const int failure = errno;
+  uint64_t device = 0;
+  if ((failure != ENOTTY && failure != EINVAL) || !pty_slave_device(fd, &device)) {
+    errno = failure;
+    return result;
+  }
+  if (emulate(device, request, (int*)argument) != 0) {
+    if (errno != EFAULT) errno = failure;
+    return -1;
+  }
+  errno = before;
+  return 0;
+}

@@ -1,0 +1,258 @@
+// The modem-line library, loaded into this test with dlopen and its ioctl
+// called on a pseudo-terminal pair: modem requests on the slave succeed and
+// are reported on the channel; everything else is the C library's answer.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "emulator/preload/modem_line_report.h"
+
+namespace {
+
+using IoctlFunction = int (*)(int, unsigned long, ...);
+
+constexpr int kFixedInputs = TIOCM_CTS | TIOCM_DSR;
+
+long long MonotonicNs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// A pseudo-terminal pair, a channel named in the environment, and the
+// library's ioctl. Each test gets a fresh pair, so its slave starts with
+// the lines as the driver leaves them at open.
+class ModemLinesLibrary : public testing::Test {
+ protected:
+  void SetUp() override {
+    library_ = dlopen(CORVANE_MODEM_LINES_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library_, nullptr) << dlerror();
+    ioctl_ = reinterpret_cast<IoctlFunction>(dlsym(library_, "ioctl"));
+    ASSERT_NE(ioctl_, nullptr);
+
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master_, 0);
+    ASSERT_EQ(grantpt(master_), 0);
+    ASSERT_EQ(unlockpt(master_), 0);
+    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave_, 0);
+    struct stat status;
+    ASSERT_EQ(fstat(slave_, &status), 0);
+    device_ = status.st_rdev;
+
+    channel_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_GE(channel_, 0);
+    const std::string name = "corvane-modem-lines-test-" + std::to_string(getpid());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    ASSERT_EQ(bind(channel_, reinterpret_cast<const sockaddr*>(&address),
+                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
+              0)
+        << std::strerror(errno);
+    setenv(CORVANE_MODEM_LINES_ENV, name.c_str(), 1);
+  }
+
+  void TearDown() override {
+    unsetenv(CORVANE_MODEM_LINES_ENV);
+    if (channel_ >= 0) close(channel_);
+    if (slave_ >= 0) close(slave_);
+    if (master_ >= 0) close(master_);
+    if (library_ != nullptr) dlclose(library_);
+  }
+
+  int Lines() {
+    int bits = -1;
+    EXPECT_EQ(ioctl_(slave_, TIOCMGET, &bits), 0) << std::strerror(errno);
+    return bits;
+  }
+
+  int Set(unsigned long request, int bits) { return ioctl_(slave_, request, &bits); }
+
+  // The next report, waiting a generous while: the library sends it before
+  // its ioctl returns, so it is there already or never comes.
+  std::optional<corvane_modem_line_report> NextReport(int wait_ms = 1000) {
+    pollfd ready{channel_, POLLIN, 0};
+    int got;
+    do {
+      got = poll(&ready, 1, wait_ms);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return std::nullopt;
+    corvane_modem_line_report report;
+    if (recv(channel_, &report, sizeof report, 0) != static_cast<ssize_t>(sizeof report)) return std::nullopt;
+    return report;
+  }
+
+  void* library_ = nullptr;
+  IoctlFunction ioctl_ = nullptr;
+  int master_ = -1;
+  int slave_ = -1;
+  int channel_ = -1;
+  dev_t device_ = 0;
+};
+
+TEST_F(ModemLinesLibrary, SlaveStartsWithBothLinesRaised) {
+  EXPECT_EQ(Lines(), TIOCM_RTS | TIOCM_DTR | kFixedInputs);
+  EXPECT_FALSE(NextReport(0)) << "a TIOCMGET is answered, not reported";
+}
+
+struct SetCase {
+  const char* name;
+  unsigned long request;
+  int bits;
+  int lines_after;        // TIOCMGET's RTS and DTR after the call, from both raised
+  unsigned reported;      // the report's lines
+};
+
+std::ostream& operator<<(std::ostream& out, const SetCase& c) { return out << c.name; }
+
+class ModemLinesSet : public ModemLinesLibrary, public testing::WithParamInterface<SetCase> {};
+
+TEST_P(ModemLinesSet, SucceedsKeepsTheStateAndReportsIt) {
+  const SetCase& c = GetParam();
+  errno = 1234;  // a success leaves errno alone, as on a port
+  const long long before = MonotonicNs();
+  ASSERT_EQ(Set(c.request, c.bits), 0) << std::strerror(errno);
+  const long long after = MonotonicNs();
+  EXPECT_EQ(errno, 1234);
+  EXPECT_EQ(Lines(), c.lines_after | kFixedInputs);
+
+  const std::optional<corvane_modem_line_report> report = NextReport();
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->magic, CORVANE_MODEM_LINE_MAGIC);
+  EXPECT_EQ(report->lines, c.reported);
+  EXPECT_EQ(report->device, static_cast<uint64_t>(device_));
+  EXPECT_EQ(report->pid, static_cast<uint32_t>(getpid()));
+  EXPECT_EQ(report->request, static_cast<uint32_t>(c.request));
+  EXPECT_GE(report->monotonic_ns, before);
+  EXPECT_LE(report->monotonic_ns, after);
+  EXPECT_FALSE(NextReport(0)) << "one call, one report";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, ModemLinesSet,
+    testing::Values(SetCase{"clear_rts", TIOCMBIC, TIOCM_RTS, TIOCM_DTR, CORVANE_LINE_DTR},
+                    SetCase{"clear_dtr", TIOCMBIC, TIOCM_DTR, TIOCM_RTS, CORVANE_LINE_RTS},
+                    SetCase{"clear_both", TIOCMBIC, TIOCM_RTS | TIOCM_DTR, 0, 0},
+                    // Raising what is raised changes nothing, and is still reported.
+                    SetCase{"raise_raised_rts", TIOCMBIS, TIOCM_RTS, TIOCM_RTS | TIOCM_DTR,
+                            CORVANE_LINE_RTS | CORVANE_LINE_DTR},
+                    SetCase{"set_dtr_only", TIOCMSET, TIOCM_DTR, TIOCM_DTR, CORVANE_LINE_DTR},
+                    // Bits other than RTS and DTR are no lines of ours.
+                    SetCase{"set_with_input_bits", TIOCMSET, TIOCM_RTS | TIOCM_CTS | TIOCM_RI, TIOCM_RTS,
+                            CORVANE_LINE_RTS}),
+    [](const testing::TestParamInfo<SetCase>& info) { return info.param.name; });
+
+TEST_F(ModemLinesLibrary, FollowsTheToolsPulses) {
+  // The open's settings, then the pulses: the lines end with both raised.
+  const struct {
+    unsigned long request;
+    int bits;
+    unsigned lines;
+  } calls[] = {
+      {TIOCMBIC, TIOCM_DTR, CORVANE_LINE_RTS},
+      {TIOCMBIC, TIOCM_RTS, 0},
+      {TIOCMBIC, TIOCM_RTS, 0},
+      {TIOCMBIS, TIOCM_DTR, CORVANE_LINE_DTR},
+      {TIOCMBIC, TIOCM_DTR, 0},
+      {TIOCMBIS, TIOCM_DTR, CORVANE_LINE_DTR},
+      {TIOCMBIS, TIOCM_RTS, CORVANE_LINE_RTS | CORVANE_LINE_DTR},
+  };
+  long long last = 0;
+  for (const auto& call : calls) {
+    ASSERT_EQ(Set(call.request, call.bits), 0);
+    const std::optional<corvane_modem_line_report> report = NextReport();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->lines, call.lines);
+    EXPECT_GE(report->monotonic_ns, last) << "reports in the order of the calls";
+    last = report->monotonic_ns;
+  }
+  EXPECT_EQ(Lines(), TIOCM_RTS | TIOCM_DTR | kFixedInputs);
+}
+
+TEST_F(ModemLinesLibrary, WorksWithNobodyListening) {
+  unsetenv(CORVANE_MODEM_LINES_ENV);
+  EXPECT_EQ(Set(TIOCMBIC, TIOCM_RTS), 0);
+  EXPECT_EQ(Lines(), TIOCM_DTR | kFixedInputs);
+  setenv(CORVANE_MODEM_LINES_ENV, "corvane-modem-lines-test-nobody-binds-this", 1);
+  EXPECT_EQ(Set(TIOCMBIS, TIOCM_RTS), 0);
+  EXPECT_EQ(Lines(), TIOCM_RTS | TIOCM_DTR | kFixedInputs);
+  EXPECT_FALSE(NextReport(0));
+}
+
+TEST_F(ModemLinesLibrary, MissingArgumentFailsAsOnAPort) {
+  EXPECT_EQ(ioctl_(slave_, TIOCMGET, nullptr), -1);
+  EXPECT_EQ(errno, EFAULT);
+  EXPECT_EQ(ioctl_(slave_, TIOCMBIS, nullptr), -1);
+  EXPECT_EQ(errno, EFAULT);
+  EXPECT_FALSE(NextReport(0));
+}
+
+// Where the C library's answer is left as it is: the call's result and errno
+// are those of the real ioctl, and nothing is reported.
+struct PassCase {
+  const char* name;
+  int (*descriptor)(int master, int slave, int* opened);  // the fd to call on
+  unsigned long request;
+};
+
+std::ostream& operator<<(std::ostream& out, const PassCase& c) { return out << c.name; }
+
+int Master(int master, int, int*) { return master; }
+int Slave(int, int slave, int*) { return slave; }
+int DevNull(int, int, int* opened) { return *opened = open("/dev/null", O_RDWR | O_CLOEXEC); }
+int Pipe(int, int, int* opened) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+  close(ends[1]);
+  return *opened = ends[0];
+}
+
+class ModemLinesPassThrough : public ModemLinesLibrary, public testing::WithParamInterface<PassCase> {};
+
+TEST_P(ModemLinesPassThrough, LeavesTheCLibrarysAnswer) {
+  const PassCase& c = GetParam();
+  int opened = -1;
+  const int fd = c.descriptor(master_, slave_, &opened);
+  ASSERT_GE(fd, 0);
+  // Room for the largest answer among the requests (a window size).
+  int bits[4] = {TIOCM_RTS, 0, 0, 0};
+  int bits_direct[4] = {TIOCM_RTS, 0, 0, 0};
+  errno = 0;
+  const int direct = ioctl(fd, c.request, bits_direct);  // this test's own ioctl: the C library's
+  const int direct_errno = errno;
+  errno = 0;
+  const int through = ioctl_(fd, c.request, bits);
+  EXPECT_EQ(through, direct);
+  EXPECT_EQ(errno, direct_errno);
+  EXPECT_EQ(std::memcmp(bits, bits_direct, sizeof bits), 0);
+  EXPECT_FALSE(NextReport(0));
+  if (opened >= 0) close(opened);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, ModemLinesPassThrough,
+    testing::Values(PassCase{"modem_request_on_the_master", Master, TIOCMBIS},
+                    PassCase{"modem_request_on_dev_null", DevNull, TIOCMGET},
+                    PassCase{"modem_request_on_a_pipe", Pipe, TIOCMSET},
+                    PassCase{"input_count_on_the_slave", Slave, FIONREAD},
+                    PassCase{"window_size_on_the_slave", Slave, TIOCGWINSZ},
+                    PassCase{"unknown_request_on_the_slave", Slave, 0x54FFul}),
+    [](const testing::TestParamInfo<PassCase>& info) { return info.param.name; });
+
+}  // namespace
