@@ -41,6 +41,17 @@ std::string Complete(const std::string& word, const std::string& id_echo = "KVT3
 inline const std::string kSetupRequest = "KESTRAVIN SETUP";
 inline const std::string kHandOver = std::string("\x01\xF8\x00\x00", 4);
 
+// The module's three settings, as the report gives them.
+struct ModuleValues {
+  long long uart_config;
+  long long host_interface;
+  long long vm_disable;
+};
+
+constexpr ModuleValues kUntouched{0xA0, 1, 1};  // the emulator's values at start
+constexpr ModuleValues kWrittenOn{0xA8, 4, 0};
+constexpr ModuleValues kWrittenOff{0xA0, 4, 0};
+
 bool ReadJsonFile(const std::string& path, JsonValue* out, std::string* error);
 
 }  // namespace e2e

@@ -19,16 +19,6 @@
 namespace e2e {
 namespace {
 
-struct ModuleValues {
-  long long uart_config;
-  long long host_interface;
-  long long vm_disable;
-};
-
-constexpr ModuleValues kUntouched{0xA0, 1, 1};
-constexpr ModuleValues kWrittenOn{0xA8, 4, 0};
-constexpr ModuleValues kWrittenOff{0xA0, 4, 0};
-
 struct Scenario {
   std::string name;
   std::vector<std::string> emulator_options;

@@ -21,15 +21,6 @@ namespace {
 
 using std::chrono::seconds;
 
-struct ModuleValues {
-  long long uart_config;
-  long long host_interface;
-  long long vm_disable;
-};
-
-constexpr ModuleValues kUntouched{0xA0, 1, 1};
-constexpr ModuleValues kWrittenOn{0xA8, 4, 0};
-
 struct EmulatorRun {
   ProcessResult process;
   JsonValue report;
