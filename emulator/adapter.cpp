@@ -123,7 +123,7 @@ void Adapter::RecordPulses(TimePoint observed_until, bool closed) {
   facts.accepted = verdict.outcome == PulseOutcome::kAccepted;
   switch (verdict.outcome) {
     case PulseOutcome::kAccepted:
-      facts.verdict = "accepted: RTS rose at " + MillisecondsText(verdict.reply_at - PulseRules{}.reply_after) +
+      facts.verdict = "accepted: RTS rose at " + MillisecondsText(verdict.last_step_at) +
                       ", the reply was due at " + MillisecondsText(verdict.reply_at);
       break;
     case PulseOutcome::kPending:

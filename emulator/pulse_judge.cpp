@@ -52,12 +52,14 @@ PulseVerdict JudgeEnding(const std::vector<Step>& steps, std::size_t i, Duration
   }
   for (std::size_t k = 0; k < 3; ++k) {
     const Duration held = steps[from + k + 1].start - steps[from + k].start;
-    if (held < rules.step - rules.tolerance || held > rules.step + rules.tolerance) {
+    if (held < rules.step - rules.short_by || held > rules.step + rules.long_by) {
       verdict.why = "step " + std::to_string(k + 1) + " (" + Describe(kSteps[k]) + ") held " + Milliseconds(held) +
-                    ", wanted " + Milliseconds(rules.step) + " +/- " + Milliseconds(rules.tolerance);
+                    ", wanted " + Milliseconds(rules.step - rules.short_by) + " to " +
+                    Milliseconds(rules.step + rules.long_by);
       return verdict;
     }
   }
+  verdict.last_step_at = steps[i].start;
   verdict.reply_at = steps[i].start + rules.reply_after;
   const bool changed_later = i + 1 < steps.size();
   const Duration last_held = (changed_later ? steps[i + 1].start : observed_until) - steps[i].start;

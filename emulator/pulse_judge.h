@@ -1,6 +1,6 @@
 // The adapter's test of the host's Plug-and-Play pulses: after the open it
 // must see RTS low with DTR high, then DTR low, then DTR high, then RTS high,
-// the first three steps each held for one step time (within the tolerance),
+// the first three steps each held for one step time (within the tolerances),
 // and the last one still held when its reply is due. Steps are states, not
 // calls: a call that leaves both lines as they were is no step, and whatever
 // the lines did before the first step (a port's settings being applied, say)
@@ -24,7 +24,10 @@ struct LineChange {
 
 struct PulseRules {
   Duration step = std::chrono::milliseconds(200);
-  Duration tolerance = std::chrono::milliseconds(50);
+  // A host's sleep never ends early but may end late when its machine is
+  // busy: a step cut short is judged more strictly than one held too long.
+  Duration short_by = std::chrono::milliseconds(50);
+  Duration long_by = std::chrono::milliseconds(150);
   // How far into the last step the reply starts.
   Duration reply_after = std::chrono::milliseconds(50);
 };
@@ -37,7 +40,8 @@ enum class PulseOutcome {
 
 struct PulseVerdict {
   PulseOutcome outcome = PulseOutcome::kRejected;
-  Duration reply_at{};  // since the open
+  Duration last_step_at{};  // since the open: when RTS rose, for kAccepted and kPending
+  Duration reply_at{};      // since the open
   std::string why;
 };
 

@@ -56,7 +56,7 @@ bool VanishPlan::OnSync() { return VanishIf(step_ == VanishStep::kSync); }
 bool VanishPlan::OnConf() { return VanishIf(step_ == VanishStep::kConf); }
 
 bool VanishPlan::OnWriteRequest() {
-  if (state_ != State::kWaiting) return gone();
+  if (state_ != State::kWaiting) return true;
   ++writes_;
   return VanishIf((step_ == VanishStep::kWrite1 && writes_ == 1) || (step_ == VanishStep::kWrite2 && writes_ == 2) ||
                   (step_ == VanishStep::kWrite3 && writes_ == 3));

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -254,9 +255,12 @@ TEST(BusyPort, SecondRunIsRefusedWhileTheFirstCompletes) {
   EXPECT_EQ(served.exit_status, 0) << served.err;
   JsonValue report;
   ASSERT_TRUE(ReadJsonFile(json, &report, &error)) << error;
-  // The holder's open and close, the refused run's, and prodtest's.
-  EXPECT_EQ(report["port"]["opens"].integer(), 3);
-  EXPECT_EQ(report["port"]["closes"].integer(), 3);
+  // The holder's open and prodtest's, and the refused run's when the kernel
+  // let it open the device: the exclusive flag stops everyone but root at
+  // the open itself, while root gets as far as the lock.
+  const long long opens = geteuid() == 0 ? 3 : 2;
+  EXPECT_EQ(report["port"]["opens"].integer(), opens);
+  EXPECT_EQ(report["port"]["closes"].integer(), opens);
   EXPECT_EQ(report["adapter"]["pnp_replies"].integer(), 1);
   EXPECT_EQ(report["adapter"]["handovers"].integer(), 1);
   ExpectValues(report, kWrittenOn);

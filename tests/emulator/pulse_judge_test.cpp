@@ -53,7 +53,7 @@ const std::vector<Case> kCases = {
     // SetFastLine lowers DTR once the reply is under way: too late to matter.
     {"changes_after_the_reply", ToolPulses(200, 200, 200, {{900, true, false}, {1500, false, false}}), 2000,
      PulseOutcome::kAccepted, 651, ""},
-    {"steps_at_the_tolerance", ToolPulses(150, 250, 150), 800, PulseOutcome::kAccepted, 601, ""},
+    {"steps_at_the_tolerances", ToolPulses(150, 350, 150), 900, PulseOutcome::kAccepted, 701, ""},
     {"no_settings_before_the_pulses", {{0.5, false, true}, {200.5, false, false}, {400.5, false, true},
                                        {600.5, true, true}}, 800, PulseOutcome::kAccepted, 650.5, ""},
     // A report that leaves the lines as they were does not cut a step short.
@@ -73,9 +73,9 @@ const std::vector<Case> kCases = {
      "out of order"},
     {"rts_and_dtr_swapped", {{0.1, false, false}, {1, true, false}, {201, false, false}, {401, true, false},
                              {601, true, true}}, 800, PulseOutcome::kRejected, 0, "out of order"},
-    {"first_step_far_too_long", ToolPulses(400, 200, 200), 1200, PulseOutcome::kRejected, 0, "step 1"},
+    {"first_step_far_too_long", ToolPulses(500, 200, 200), 1200, PulseOutcome::kRejected, 0, "step 1"},
     {"second_step_far_too_short", ToolPulses(200, 100, 200), 800, PulseOutcome::kRejected, 0, "step 2"},
-    {"third_step_just_too_long", ToolPulses(200, 200, 251), 900, PulseOutcome::kRejected, 0, "step 3"},
+    {"third_step_just_too_long", ToolPulses(200, 200, 351), 900, PulseOutcome::kRejected, 0, "step 3"},
     {"first_step_just_too_short", ToolPulses(149, 200, 200), 800, PulseOutcome::kRejected, 0, "step 1"},
     {"last_step_cut_before_the_reply", ToolPulses(200, 200, 200, {{620, true, false}}), 800,
      PulseOutcome::kRejected, 0, "last step"},
@@ -102,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(Sequences, JudgePulsesTest, testing::ValuesIn(kCases),
 TEST(JudgePulses, FollowsItsRules) {
   PulseRules rules;
   rules.step = std::chrono::milliseconds(100);
-  rules.tolerance = std::chrono::milliseconds(10);
+  rules.short_by = std::chrono::milliseconds(10);
+  rules.long_by = std::chrono::milliseconds(10);
   rules.reply_after = std::chrono::milliseconds(20);
   const std::vector<LineChange> changes = {{Ms(0), {false, true}}, {Ms(100), {false, false}},
                                            {Ms(200), {false, true}}, {Ms(300), {true, true}}};
