@@ -13,8 +13,9 @@
  *   with the state of RTS and DTR after the call and the CLOCK_MONOTONIC time
  *   of the call. Calls that leave the state as it was are sent too; the
  *   emulator keeps only the changes. TIOCMGET is answered, not reported.
- * - Sending never blocks and never fails the ioctl: with no emulator
- *   listening, or its queue full, the report is dropped.
+ * - Sending never fails the ioctl: with no emulator listening the report is
+ *   dropped at once; with the emulator's queue full, the report waits up to
+ *   100 ms for room before it is dropped.
  * - Each slave starts, when the library first sees it in a process, with
  *   DTR and RTS raised, as the Linux tty driver leaves a line it opens. The
  *   library sees ioctls only, not opens and closes: a slave that the same

@@ -21,6 +21,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -35,6 +36,9 @@ enum { kFirstPtySlaveMajor = 136, kLastPtySlaveMajor = 143 };
 /* A process that pulses more pseudo-terminals than this gets the C library's
  * answer for the rest. */
 enum { kSlots = 32 };
+
+/* How long a report may wait for room in the emulator's queue. */
+enum { kSendPatienceUs = 100000 };
 
 /* The state a slave starts with: the driver raises both lines on open. */
 static const unsigned kOpenState = CORVANE_LINE_RTS | CORVANE_LINE_DTR;
@@ -122,8 +126,13 @@ static void send_report(uint64_t device, unsigned lines, unsigned long request, 
   memcpy(address.sun_path + 1, name, length); /* sun_path[0] stays 0: abstract */
   const socklen_t size = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + length);
 
-  const int channel = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const int channel = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (channel < 0) return;
+  /* The emulator's queue holds only a few datagrams; should it be full, wait
+   * a little for it to read rather than lose a change of the lines, but never
+   * hold the program up for long. */
+  const struct timeval patience = {0, kSendPatienceUs};
+  setsockopt(channel, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
   struct corvane_modem_line_report report;
   memset(&report, 0, sizeof report);
   report.magic = CORVANE_MODEM_LINE_MAGIC;
@@ -134,8 +143,7 @@ static void send_report(uint64_t device, unsigned lines, unsigned long request, 
   report.request = (uint32_t)request;
   ssize_t sent;
   do {
-    sent = sendto(channel, &report, sizeof report, MSG_NOSIGNAL | MSG_DONTWAIT, (const struct sockaddr*)&address,
-                  size);
+    sent = sendto(channel, &report, sizeof report, MSG_NOSIGNAL, (const struct sockaddr*)&address, size);
   } while (sent < 0 && errno == EINTR);
   close(channel);
 }
