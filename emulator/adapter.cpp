@@ -1,7 +1,6 @@
 #include "emulator/adapter.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -15,16 +14,6 @@ constexpr std::uint8_t kHandOver[] = {0x01, 0xF8, 0x00, 0x00};
 // Endless ID characters are handed to the line in chunks that last a while at
 // 1200 baud, so the adapter wakes a few times a second rather than per byte.
 constexpr std::size_t kEndlessChunk = 16;
-
-double Milliseconds(Duration d) {
-  return static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(d).count()) / 1000.0;
-}
-
-std::string MillisecondsText(Duration d) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f ms", Milliseconds(d));
-  return text;
-}
 
 const char* PulseCheckName(PulseCheck check) {
   switch (check) {

@@ -5,6 +5,7 @@
 #define CORVANE_EMULATOR_LINE_TIME_H
 
 #include <chrono>
+#include <string>
 
 namespace emulator {
 
@@ -21,6 +22,10 @@ inline Duration ByteTime(unsigned baud) {
   const unsigned rate = baud < 50 ? 50 : baud;
   return Duration(10LL * 1000 * 1000 * 1000 / rate);
 }
+
+// A span of time in milliseconds, and as text ("650.0 ms") for the reports.
+double Milliseconds(Duration d);
+std::string MillisecondsText(Duration d);
 
 }  // namespace emulator
 

@@ -1,7 +1,5 @@
 #include "emulator/pulse_judge.h"
 
-#include <cstdio>
-
 namespace emulator {
 namespace {
 
@@ -15,13 +13,6 @@ struct Step {
   Duration start;
   LineState state;
 };
-
-std::string Milliseconds(Duration d) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f ms",
-                static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(d).count()) / 1000.0);
-  return text;
-}
 
 std::vector<Step> StepsOf(LineState at_open, const std::vector<LineChange>& changes) {
   std::vector<Step> steps{{Duration{0}, at_open}};
@@ -46,16 +37,16 @@ PulseVerdict JudgeEnding(const std::vector<Step>& steps, std::size_t i, Duration
   PulseVerdict verdict;
   const std::size_t from = i >= 3 ? i - 3 : 0;
   if (i < 3 || steps[i - 3].state != kFirst || steps[i - 2].state != kSecond || steps[i - 1].state != kThird) {
-    verdict.why = "out of order: RTS rose at " + Milliseconds(steps[i].start) + " after " +
+    verdict.why = "out of order: RTS rose at " + MillisecondsText(steps[i].start) + " after " +
                   Sequence(steps, from, i - 1);
     return verdict;
   }
   for (std::size_t k = 0; k < 3; ++k) {
     const Duration held = steps[from + k + 1].start - steps[from + k].start;
     if (held < rules.step - rules.short_by || held > rules.step + rules.long_by) {
-      verdict.why = "step " + std::to_string(k + 1) + " (" + Describe(kSteps[k]) + ") held " + Milliseconds(held) +
-                    ", wanted " + Milliseconds(rules.step - rules.short_by) + " to " +
-                    Milliseconds(rules.step + rules.long_by);
+      verdict.why = "step " + std::to_string(k + 1) + " (" + Describe(kSteps[k]) + ") held " + MillisecondsText(held) +
+                    ", wanted " + MillisecondsText(rules.step - rules.short_by) + " to " +
+                    MillisecondsText(rules.step + rules.long_by);
       return verdict;
     }
   }
@@ -66,7 +57,7 @@ PulseVerdict JudgeEnding(const std::vector<Step>& steps, std::size_t i, Duration
   if (last_held >= rules.reply_after) {
     verdict.outcome = PulseOutcome::kAccepted;
   } else if (changed_later) {
-    verdict.why = "the last step (" + Describe(kLast) + ") ended after " + Milliseconds(last_held) +
+    verdict.why = "the last step (" + Describe(kLast) + ") ended after " + MillisecondsText(last_held) +
                   ", before the reply was due";
   } else {
     verdict.outcome = PulseOutcome::kPending;
