@@ -32,6 +32,13 @@ PortRecord* record_of(HANDLE handle);
 // free; nullptr (last error EBADF) when it is not a live handle.
 PortRecord* unregister_record(HANDLE handle);
 
+// The end of a ReadFile or WriteFile: the count of bytes moved goes to the
+// caller's counter (which may be nullptr) whatever the result.
+inline BOOL finish_transfer(BOOL result, DWORD count, LPDWORD counted) {
+  if (counted != nullptr) *counted = count;
+  return result;
+}
+
 }  // namespace corvane_posix
 
 #endif

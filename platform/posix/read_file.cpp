@@ -11,6 +11,7 @@
 namespace {
 
 using corvane_posix::Deadline;
+using corvane_posix::finish_transfer;
 
 // How one ReadFile waits, derived from the handle's COMMTIMEOUTS.
 struct ReadPlan {
@@ -73,11 +74,6 @@ bool device_gone(int fd) {
   return now == corvane_posix::PollOutcome::hung_up || now == corvane_posix::PollOutcome::failed;
 }
 
-BOOL finish(BOOL result, DWORD got, LPDWORD bytesRead) {
-  if (bytesRead != nullptr) *bytesRead = got;
-  return result;
-}
-
 }  // namespace
 
 // ReadFile: reads up to `bytesToRead` bytes from the open device into
@@ -113,11 +109,11 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
               LPOVERLAPPED overlapped) {
   DWORD got = 0;
   corvane_posix::PortRecord* record = corvane_posix::record_of(file);
-  if (record == nullptr) return finish(FALSE, got, bytesRead);
+  if (record == nullptr) return finish_transfer(FALSE, got, bytesRead);
   if (overlapped != nullptr || (buffer == nullptr && bytesToRead != 0)) {
-    return finish(corvane_posix::fail(EINVAL), got, bytesRead);
+    return finish_transfer(corvane_posix::fail(EINVAL), got, bytesRead);
   }
-  if (bytesToRead == 0) return finish(TRUE, got, bytesRead);
+  if (bytesToRead == 0) return finish_transfer(TRUE, got, bytesRead);
 
   unsigned char* bytes = static_cast<unsigned char*>(buffer);
   ReadPlan plan = plan_for(record->timeouts, bytesToRead);
@@ -127,24 +123,24 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
     DWORD before = got;
     int error = 0;
     Drain drained = drain_available(record->fd, bytes, bytesToRead, &got, &error);
-    if (drained == Drain::failed) return finish(corvane_posix::fail(error), got, bytesRead);
+    if (drained == Drain::failed) return finish_transfer(corvane_posix::fail(error), got, bytesRead);
     // End-of-file right after poll said readable, or on a hung-up device,
     // is the device gone; otherwise (VMIN 0) it is a quiet line.
     if (drained == Drain::end_of_file &&
         ((poll_said_readable && got == before) || device_gone(record->fd))) {
-      return finish(corvane_posix::fail(EIO), got, bytesRead);
+      return finish_transfer(corvane_posix::fail(EIO), got, bytesRead);
     }
-    if (got == bytesToRead || !plan.wait_at_all) return finish(TRUE, got, bytesRead);
-    if (plan.return_on_any && got > 0) return finish(TRUE, got, bytesRead);
+    if (got == bytesToRead || !plan.wait_at_all) return finish_transfer(TRUE, got, bytesRead);
+    if (plan.return_on_any && got > 0) return finish_transfer(TRUE, got, bytesRead);
     if (plan.has_interval && got > before) interval_end = Deadline::after_ms(plan.interval_ms);
 
     Deadline until = plan.total.earlier(interval_end);
     corvane_posix::PollOutcome outcome = corvane_posix::poll_until(record->fd, POLLIN, until, &error);
     switch (outcome) {
       case corvane_posix::PollOutcome::ready: poll_said_readable = true; break;
-      case corvane_posix::PollOutcome::timed_out: return finish(TRUE, got, bytesRead);
-      case corvane_posix::PollOutcome::hung_up: return finish(corvane_posix::fail(EIO), got, bytesRead);
-      case corvane_posix::PollOutcome::failed: return finish(corvane_posix::fail(error), got, bytesRead);
+      case corvane_posix::PollOutcome::timed_out: return finish_transfer(TRUE, got, bytesRead);
+      case corvane_posix::PollOutcome::hung_up: return finish_transfer(corvane_posix::fail(EIO), got, bytesRead);
+      case corvane_posix::PollOutcome::failed: return finish_transfer(corvane_posix::fail(error), got, bytesRead);
     }
   }
 }

@@ -11,17 +11,13 @@
 namespace {
 
 using corvane_posix::Deadline;
+using corvane_posix::finish_transfer;
 
 Deadline write_deadline(const COMMTIMEOUTS& timeouts, DWORD count) {
   DWORD multiplier = timeouts.WriteTotalTimeoutMultiplier;
   DWORD constant = timeouts.WriteTotalTimeoutConstant;
   if (multiplier == 0 && constant == 0) return Deadline::never();
   return Deadline::after_ms(static_cast<std::uint64_t>(multiplier) * count + constant);
-}
-
-BOOL finish(BOOL result, DWORD sent, LPDWORD bytesWritten) {
-  if (bytesWritten != nullptr) *bytesWritten = sent;
-  return result;
 }
 
 }  // namespace
@@ -47,9 +43,9 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
                LPOVERLAPPED overlapped) {
   DWORD sent = 0;
   corvane_posix::PortRecord* record = corvane_posix::record_of(file);
-  if (record == nullptr) return finish(FALSE, sent, bytesWritten);
+  if (record == nullptr) return finish_transfer(FALSE, sent, bytesWritten);
   if (overlapped != nullptr || (buffer == nullptr && bytesToWrite != 0)) {
-    return finish(corvane_posix::fail(EINVAL), sent, bytesWritten);
+    return finish_transfer(corvane_posix::fail(EINVAL), sent, bytesWritten);
   }
 
   const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
@@ -62,15 +58,15 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      return finish(corvane_posix::fail(errno), sent, bytesWritten);
+      return finish_transfer(corvane_posix::fail(errno), sent, bytesWritten);
     }
     int error = 0;
     switch (corvane_posix::poll_until(record->fd, POLLOUT, deadline, &error)) {
       case corvane_posix::PollOutcome::ready: break;
-      case corvane_posix::PollOutcome::timed_out: return finish(TRUE, sent, bytesWritten);
-      case corvane_posix::PollOutcome::hung_up: return finish(corvane_posix::fail(EIO), sent, bytesWritten);
-      case corvane_posix::PollOutcome::failed: return finish(corvane_posix::fail(error), sent, bytesWritten);
+      case corvane_posix::PollOutcome::timed_out: return finish_transfer(TRUE, sent, bytesWritten);
+      case corvane_posix::PollOutcome::hung_up: return finish_transfer(corvane_posix::fail(EIO), sent, bytesWritten);
+      case corvane_posix::PollOutcome::failed: return finish_transfer(corvane_posix::fail(error), sent, bytesWritten);
     }
   }
-  return finish(TRUE, sent, bytesWritten);
+  return finish_transfer(TRUE, sent, bytesWritten);
 }
