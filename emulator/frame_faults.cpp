@@ -1,6 +1,6 @@
 #include "emulator/frame_faults.h"
 
-#include "testlib/packet.h"
+#include "bcsp/packet.h"
 
 namespace emulator {
 namespace {

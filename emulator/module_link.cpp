@@ -4,8 +4,8 @@
 
 #include "emulator/report.h"
 #include "emulator/settings_service.h"
-#include "testlib/link_rules.h"
-#include "testlib/settings_message.h"
+#include "bcsp/link_rules.h"
+#include "bcsp/settings_message.h"
 
 namespace emulator {
 namespace {

@@ -18,8 +18,8 @@
 #include "emulator/run_facts.h"
 #include "emulator/settings_store.h"
 #include "emulator/vanish_plan.h"
-#include "testlib/packet.h"
-#include "testlib/slip.h"
+#include "bcsp/packet.h"
+#include "bcsp/slip.h"
 
 namespace emulator {
 

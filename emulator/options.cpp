@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "testlib/settings_message.h"
+#include "bcsp/settings_message.h"
 
 namespace emulator {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "testlib/settings_message.h"
+#include "bcsp/settings_message.h"
 
 namespace emulator {
 namespace {

@@ -1,6 +1,6 @@
 #include "emulator/settings_service.h"
 
-#include "testlib/settings_message.h"
+#include "bcsp/settings_message.h"
 
 namespace emulator {
 

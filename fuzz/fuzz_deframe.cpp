@@ -15,10 +15,10 @@
 
 #include "fuzz/fuzz_assert.h"
 #include "fuzz/reference_deframer.h"
-#include "testlib/crc16.h"
-#include "testlib/packet.h"
-#include "testlib/settings_message.h"
-#include "testlib/slip.h"
+#include "bcsp/crc16.h"
+#include "bcsp/packet.h"
+#include "bcsp/settings_message.h"
+#include "bcsp/slip.h"
 
 namespace {
 

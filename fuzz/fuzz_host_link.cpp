@@ -25,7 +25,7 @@
 #include "fuzz/fake_link_clock.h"
 #include "fuzz/fuzz_assert.h"
 #include "fuzz/reference_deframer.h"
-#include "testlib/packet.h"
+#include "bcsp/packet.h"
 #include "testlib/prodtest.h"
 #include "tests/fake/fake_platform.h"
 

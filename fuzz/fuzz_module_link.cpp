@@ -31,8 +31,8 @@
 #include "fuzz/module_receive_reference.h"
 #include "fuzz/recording_line.h"
 #include "fuzz/reference_deframer.h"
-#include "testlib/packet.h"
-#include "testlib/settings_message.h"
+#include "bcsp/packet.h"
+#include "bcsp/settings_message.h"
 
 namespace {
 

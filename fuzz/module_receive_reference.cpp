@@ -1,7 +1,7 @@
 #include "fuzz/module_receive_reference.h"
 
 #include "fuzz/reference_deframer.h"
-#include "testlib/packet.h"
+#include "bcsp/packet.h"
 
 namespace fuzzref {
 namespace {

@@ -11,10 +11,10 @@
 #include <deque>
 #include <vector>
 
-#include "testlib/link_rules.h"
-#include "testlib/packet.h"
+#include "bcsp/link_rules.h"
+#include "bcsp/packet.h"
 #include "testlib/serial_channel.h"
-#include "testlib/slip.h"
+#include "bcsp/slip.h"
 
 namespace prodtest {
 

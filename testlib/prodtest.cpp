@@ -8,7 +8,7 @@
 #include "testlib/host_link.h"
 #include "testlib/serial_channel.h"
 #include "testlib/settings_client.h"
-#include "testlib/settings_message.h"
+#include "bcsp/settings_message.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "testlib/settings_message.h"
+#include "bcsp/settings_message.h"
 
 namespace prodtest {
 

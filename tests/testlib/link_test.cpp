@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "platform/serial_api.h"
-#include "testlib/packet.h"
+#include "bcsp/packet.h"
 #include "testlib/prodtest.h"
-#include "testlib/settings_message.h"
-#include "testlib/slip.h"
+#include "bcsp/settings_message.h"
+#include "bcsp/slip.h"
 #include "tests/testlib/module_peer.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "testlib/link_rules.h"
+#include "bcsp/link_rules.h"
 
 namespace peer {
 

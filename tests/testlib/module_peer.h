@@ -19,9 +19,9 @@
 #include <utility>
 #include <vector>
 
-#include "testlib/packet.h"
-#include "testlib/settings_message.h"
-#include "testlib/slip.h"
+#include "bcsp/packet.h"
+#include "bcsp/settings_message.h"
+#include "bcsp/slip.h"
 
 namespace peer {
 

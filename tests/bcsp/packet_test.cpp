@@ -1,7 +1,7 @@
 // Packets of the module link: known headers, the header check, the CRC
 // placement, round trips through the framing, and every way DecodePacket must
 // refuse a frame.
-#include "testlib/packet.h"
+#include "bcsp/packet.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "testlib/slip.h"
+#include "bcsp/slip.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "testlib/slip.h"
+#include "bcsp/slip.h"
 
 namespace bcsp {
 

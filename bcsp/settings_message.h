@@ -1,8 +1,8 @@
 // The settings messages carried on channel 2 of the module link: the 8-byte
 // write request (op 0x01, tag, setting id, value) and the 5-byte answer (op
 // 0x81, tag, setting id, status). Numbers are little-endian. No I/O here.
-#ifndef CORVANE_TESTLIB_SETTINGS_MESSAGE_H
-#define CORVANE_TESTLIB_SETTINGS_MESSAGE_H
+#ifndef CORVANE_BCSP_SETTINGS_MESSAGE_H
+#define CORVANE_BCSP_SETTINGS_MESSAGE_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Packets of the module link: the 4-byte header (seq, ack, CRC flag, reliable
 // flag, channel, 12-bit payload length, header check), the payload and the
 // optional CRC. No I/O here: the host library and the module side both use it.
-#ifndef CORVANE_TESTLIB_PACKET_H
-#define CORVANE_TESTLIB_PACKET_H
+#ifndef CORVANE_BCSP_PACKET_H
+#define CORVANE_BCSP_PACKET_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "testlib/settings_message.h"
+#include "bcsp/settings_message.h"
 
 #include <gtest/gtest.h>
 

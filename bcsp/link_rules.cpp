@@ -1,4 +1,4 @@
-#include "testlib/link_rules.h"
+#include "bcsp/link_rules.h"
 
 namespace bcsp {
 

@@ -1,6 +1,6 @@
 // Framing of the module link: escape vectors and frame assembly from a byte
 // stream, including every way a stream can go wrong.
-#include "testlib/slip.h"
+#include "bcsp/slip.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "testlib/packet.h"
+#include "bcsp/packet.h"
 
 #include <algorithm>
 
-#include "testlib/crc16.h"
+#include "bcsp/crc16.h"
 
 namespace bcsp {
 

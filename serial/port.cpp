@@ -1,8 +1,13 @@
+// The one serial port the tool has open (see port.h for the operations).
+#include "serial/port.h"
+
 #include <cstdio>
 #include <cstring>
 
 #include "serial/diagnostics.h"
-#include "serial/port.h"
+
+HANDLE PortHandle = INVALID_HANDLE_VALUE;
+DCB LineSettings;
 
 namespace {
 
@@ -103,4 +108,61 @@ int OpenPort(int portNumber)
     ApplyTimeouts();
     PurgeComm(PortHandle, kPurgeBothDirections);
     return 1;
+}
+
+int SetFastLine(void)
+{
+    LineSettings.fRtsControl = RTS_CONTROL_ENABLE;
+    LineSettings.BaudRate = 115200;
+    if (!SetCommState(PortHandle, &LineSettings)) {
+        Diagnostic("SetCommState failed %d\n", (int)GetLastError());
+        DropPort();
+        return 0;
+    }
+    return 1;
+}
+
+char ReadChar(void)
+{
+    char byte = 0x00;
+    DWORD bytesRead = 0;
+    // A time-out is success with nothing read: the caller sees 0x00.
+    if (!ReadFile(PortHandle, &byte, 1, &bytesRead, NULL))
+        Diagnostic("ReadChar failed\n");
+    return byte;
+}
+
+int WritePort(const char* bytes, int count)
+{
+    DWORD written = 0;
+    if (!WriteFile(PortHandle, bytes, (DWORD)count, &written, NULL))
+        Diagnostic("Write Failed: %d\n", (int)GetLastError());
+    return (int)written;
+}
+
+// A port without modem lines (a pseudo-terminal) refuses these; the dialogue
+// goes on regardless, so the result is not looked at.
+void SetRts(int on)
+{
+    EscapeCommFunction(PortHandle, on ? SETRTS : CLRRTS);
+}
+
+void SetDtr(int on)
+{
+    EscapeCommFunction(PortHandle, on ? SETDTR : CLRDTR);
+}
+
+void ClosePort(void)
+{
+    if (PortHandle == INVALID_HANDLE_VALUE)
+        return;
+    PurgeComm(PortHandle, kPurgeBothDirections);
+    CloseHandle(PortHandle);
+    PortHandle = INVALID_HANDLE_VALUE;
+}
+
+void DropPort(void)
+{
+    CloseHandle(PortHandle);
+    PortHandle = INVALID_HANDLE_VALUE;
 }

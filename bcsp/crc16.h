@@ -1,7 +1,7 @@
 // CRC-16/CCITT-FALSE: polynomial 0x1021, initial value 0xFFFF, no reflection,
 // no final XOR. "123456789" gives 0x29B1.
-#ifndef CORVANE_TESTLIB_CRC16_H
-#define CORVANE_TESTLIB_CRC16_H
+#ifndef CORVANE_BCSP_CRC16_H
+#define CORVANE_BCSP_CRC16_H
 
 #include <cstddef>
 #include <cstdint>

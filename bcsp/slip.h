@@ -1,8 +1,8 @@
 // SLIP framing of the module link: a packet travels as 0xC0, its bytes
 // escaped (0xC0 as 0xDB 0xDC, 0xDB as 0xDB 0xDD), 0xC0. No I/O here: the host
 // library and the module side (the emulator) both use it.
-#ifndef CORVANE_TESTLIB_SLIP_H
-#define CORVANE_TESTLIB_SLIP_H
+#ifndef CORVANE_BCSP_SLIP_H
+#define CORVANE_BCSP_SLIP_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "testlib/crc16.h"
+#include "bcsp/crc16.h"
 
 namespace bcsp {
 

@@ -3,13 +3,13 @@
 // 250 ms and given up after 8 sends in all, and each channel carries packets
 // of one kind only. No I/O here: the host library and the module side both
 // use it.
-#ifndef CORVANE_TESTLIB_LINK_RULES_H
-#define CORVANE_TESTLIB_LINK_RULES_H
+#ifndef CORVANE_BCSP_LINK_RULES_H
+#define CORVANE_BCSP_LINK_RULES_H
 
 #include <chrono>
 #include <cstdint>
 
-#include "testlib/packet.h"
+#include "bcsp/packet.h"
 
 namespace bcsp {
 

@@ -1,4 +1,0 @@
-#include "serial/port.h"
-
-HANDLE PortHandle = INVALID_HANDLE_VALUE;
-DCB LineSettings;
