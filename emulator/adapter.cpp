@@ -60,9 +60,8 @@ void Adapter::OnLineRate(unsigned baud, TimePoint now) {
   setup_heard_ = false;
   history_.clear();
   if (watch_.active) {
-    watch_.discovery = facts_.pulses.size();
-    facts_.pulses.emplace_back();
-    facts_.pulses.back().open = opens_;
+    watch_.discovery = facts_.pulses.total();
+    facts_.pulses.Add(PulseFacts{}).open = opens_;
     RecordPulses(now, false);
   }
   if (options_.pulse_check == PulseCheck::kJudged) {
@@ -100,8 +99,9 @@ PulseVerdict Adapter::JudgeWatch(TimePoint observed_until) const {
 }
 
 void Adapter::RecordPulses(TimePoint observed_until, bool closed) {
-  if (!watch_.discovery) return;
-  PulseFacts& facts = facts_.pulses[*watch_.discovery];
+  PulseFacts* kept = watch_.discovery ? facts_.pulses.Find(*watch_.discovery) : nullptr;
+  if (kept == nullptr) return;
+  PulseFacts& facts = *kept;
   const PulseVerdict verdict = watch_.answered ? *watch_.answered : JudgeWatch(observed_until);
   const bool replied = watch_.answered.has_value();
   facts.changes.clear();
@@ -130,7 +130,7 @@ void Adapter::RecordPulses(TimePoint observed_until, bool closed) {
 }
 
 void Adapter::OnByte(const PacedByte& byte, TimePoint now) {
-  facts_.heard[byte.baud].push_back(byte.byte);
+  facts_.heard.try_emplace(byte.baud, kKeptLineBytes).first->second.Add(byte.byte);
   if (byte.baud != kFastBaud) {
     ++facts_.garbage_bytes;
     history_.clear();

@@ -58,7 +58,7 @@ class Adapter {
     TimePoint opened{};
     LineState state = kLinesAtOpen;
     std::vector<std::pair<TimePoint, LineState>> changes;
-    std::optional<std::size_t> discovery;  // its entry in facts_.pulses, once the line reached 1200 baud
+    std::optional<std::size_t> discovery;  // its number in facts_.pulses, once the line reached 1200 baud
     std::optional<PulseVerdict> answered;  // the verdict when the reply left
     TimePoint replied_at{};                // when it left
   };

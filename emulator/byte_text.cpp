@@ -78,22 +78,4 @@ std::string HexBytes(const Bytes& bytes) {
   return text;
 }
 
-std::string JsonQuote(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (b < 0x20 || b >= 0x7F) {
-      char escaped[7];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", b);
-      quoted += escaped;
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
-}
-
 }  // namespace emulator

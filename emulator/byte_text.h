@@ -21,9 +21,6 @@ std::string EscapeBytes(const Bytes& bytes);
 // Two lower-case hex digits per byte, no separators.
 std::string HexBytes(const Bytes& bytes);
 
-// A JSON string literal, quotes included.
-std::string JsonQuote(const std::string& text);
-
 }  // namespace emulator
 
 #endif

@@ -159,7 +159,7 @@ void ModuleLink::OnSettingsPacket(const bcsp::Packet& packet, TimePoint now) {
   if (vanish_ != nullptr && vanish_->OnWriteRequest()) return;
   SettingWrite record;
   const Bytes answer = AnswerSettingsRequest(packet.payload, store_, &record);
-  facts_.writes.push_back(record);
+  facts_.writes.Add(record);
   const bool goes_at_once = !in_flight_;
   QueueReliable(answer, now);
   // The answer carries the acknowledgement when it leaves at once; otherwise

@@ -1,11 +1,19 @@
 #include "emulator/report.h"
 
+#include <cmath>
 #include <cstdio>
+
+#include <nlohmann/json.hpp>
 
 #include "bcsp/settings_message.h"
 
 namespace emulator {
 namespace {
+
+// Keys in the order they are set, so the report reads like the text one.
+using Json = nlohmann::ordered_json;
+
+Bytes Kept(const Recent<std::uint8_t>& bytes) { return Bytes(bytes.begin(), bytes.end()); }
 
 std::string Hex(std::uint32_t value) {
   char text[16];
@@ -42,7 +50,10 @@ std::string HeardLines(const AdapterFacts& adapter) {
   std::string text;
   const char* key = "adapter heard";
   for (const auto& [baud, bytes] : adapter.heard) {
-    text += Line(key, "at " + std::to_string(baud) + " baud: \"" + EscapeBytes(bytes) + "\"");
+    const std::string earlier =
+        bytes.forgotten() > 0 ? " (the last " + std::to_string(bytes.size()) + " of " + std::to_string(bytes.total()) + ")"
+                              : "";
+    text += Line(key, "at " + std::to_string(baud) + " baud" + earlier + ": \"" + EscapeBytes(Kept(bytes)) + "\"");
     key = "";
   }
   return text;
@@ -59,6 +70,10 @@ std::string PulseLines(const AdapterFacts& adapter) {
   std::string text = Line("modem lines", adapter.pulse_check == "timer"
                                              ? "not seen: the reply follows the timer"
                                              : "seen (" + adapter.pulse_check + ")");
+  if (adapter.pulses.forgotten() > 0) {
+    text += Line("pulses", Plural(static_cast<unsigned>(adapter.pulses.forgotten()), "earlier discovery",
+                                  "earlier discoveries") + " not kept");
+  }
   for (const PulseFacts& pulses : adapter.pulses) {
     text += Line("pulses", "open " + std::to_string(pulses.open) + ": " + pulses.verdict);
     for (const PulseFacts::Change& change : pulses.changes) {
@@ -72,6 +87,9 @@ std::string PulseLines(const AdapterFacts& adapter) {
 std::string WritesText(const ModuleFacts& module) {
   if (module.writes.empty()) return "none";
   std::string text;
+  if (module.writes.forgotten() > 0) {
+    text = Plural(static_cast<unsigned>(module.writes.forgotten()), "earlier write", "earlier writes") + " not kept";
+  }
   for (const SettingWrite& w : module.writes) {
     if (!text.empty()) text += ", ";
     text += SettingName(w.setting) + " = " + SettingValue(w.setting, w.value) + " (status " +
@@ -86,64 +104,98 @@ std::string ValuesText(const ModuleFacts& module) {
          SettingValue(bcsp::kSettingVmDisable, module.vm_disable);
 }
 
-std::string JsonField(const char* key, const std::string& value, bool last = false) {
-  return std::string("    \"") + key + "\": " + value + (last ? "\n" : ",\n");
+Json OrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
+
+Json PortJson(const PortFacts& port) {
+  Json json = Json::object();
+  json["path"] = port.path;
+  json["link"] = OrNull(port.link);
+  json["opens"] = port.opens;
+  json["closes"] = port.closes;
+  json["open_at_end"] = port.open_at_end;
+  json["vanished_at"] = OrNull(port.vanished_at);
+  return json;
 }
 
-std::string JsonField(const char* key, unsigned long long value, bool last = false) {
-  return JsonField(key, std::to_string(value), last);
-}
-
-std::string JsonBool(bool value) { return value ? "true" : "false"; }
-
-std::string JsonCommand(const std::vector<std::string>& command) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < command.size(); ++i) {
-    if (i > 0) text += ", ";
-    text += JsonQuote(command[i]);
+Json PulsesJson(const PulseFacts& pulses) {
+  Json changes = Json::array();
+  for (const PulseFacts::Change& change : pulses.changes) {
+    Json json = Json::object();
+    json["ms"] = std::round(change.ms * 1000) / 1000;  // to the microsecond, as measured
+    json["rts"] = change.rts;
+    json["dtr"] = change.dtr;
+    json["after_reply"] = change.after_reply;
+    changes.push_back(std::move(json));
   }
-  return text + "]";
+  Json json = Json::object();
+  json["open"] = pulses.open;
+  json["accepted"] = pulses.accepted;
+  json["verdict"] = pulses.verdict;
+  json["changes"] = std::move(changes);
+  return json;
 }
 
-std::string JsonHeard(const AdapterFacts& adapter) {
-  std::string text = "[";
-  bool first = true;
-  for (const auto& [baud, bytes] : adapter.heard) {
-    if (!first) text += ", ";
-    first = false;
-    text += "{\"baud\": " + std::to_string(baud) + ", \"hex\": " + JsonQuote(HexBytes(bytes)) +
-            ", \"text\": " + JsonQuote(std::string(bytes.begin(), bytes.end())) + "}";
-  }
-  return text + "]";
+// Line bytes are any bytes, which no JSON text can carry as they are: hex.
+Json HeardJson(unsigned baud, const Recent<std::uint8_t>& bytes) {
+  Json json = Json::object();
+  json["baud"] = baud;
+  json["hex"] = HexBytes(Kept(bytes));
+  json["bytes"] = bytes.total();
+  return json;
 }
 
-std::string JsonPulses(const AdapterFacts& adapter) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < adapter.pulses.size(); ++i) {
-    const PulseFacts& pulses = adapter.pulses[i];
-    if (i > 0) text += ", ";
-    text += "{\"open\": " + std::to_string(pulses.open) + ", \"accepted\": " + JsonBool(pulses.accepted) +
-            ", \"verdict\": " + JsonQuote(pulses.verdict) + ", \"changes\": [";
-    for (std::size_t k = 0; k < pulses.changes.size(); ++k) {
-      const PulseFacts::Change& change = pulses.changes[k];
-      if (k > 0) text += ", ";
-      text += "{\"ms\": " + Milliseconds(change.ms, "%.3f") + ", \"rts\": " + JsonBool(change.rts) +
-              ", \"dtr\": " + JsonBool(change.dtr) + ", \"after_reply\": " + JsonBool(change.after_reply) + "}";
-    }
-    text += "]}";
-  }
-  return text + "]";
+Json AdapterJson(const AdapterFacts& adapter) {
+  Json pulses = Json::array();
+  for (const PulseFacts& discovery : adapter.pulses) pulses.push_back(PulsesJson(discovery));
+  Json received = Json::array();
+  for (const auto& [baud, bytes] : adapter.heard) received.push_back(HeardJson(baud, bytes));
+  Json json = Json::object();
+  json["pulse_check"] = adapter.pulse_check;
+  json["pulses"] = std::move(pulses);
+  json["pulses_forgotten"] = adapter.pulses.forgotten();
+  json["received"] = std::move(received);
+  json["garbage_bytes"] = adapter.garbage_bytes;
+  json["pnp_replies"] = adapter.pnp_replies;
+  json["setup_requests"] = adapter.setup_requests;
+  json["ready_replies"] = adapter.ready_replies;
+  json["handovers"] = adapter.handovers;
+  json["handover"] = adapter.handovers > 0;
+  return json;
 }
 
-std::string JsonWrites(const ModuleFacts& module) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < module.writes.size(); ++i) {
-    const SettingWrite& w = module.writes[i];
-    if (i > 0) text += ", ";
-    text += "{\"tag\": " + std::to_string(w.tag) + ", \"setting\": " + std::to_string(w.setting) +
-            ", \"value\": " + std::to_string(w.value) + ", \"status\": " + std::to_string(w.status) + "}";
+Json ModuleJson(const ModuleFacts& module) {
+  Json writes = Json::array();
+  for (const SettingWrite& w : module.writes) {
+    Json json = Json::object();
+    json["tag"] = w.tag;
+    json["setting"] = w.setting;
+    json["value"] = w.value;
+    json["status"] = w.status;
+    writes.push_back(std::move(json));
   }
-  return text + "]";
+  Json json = Json::object();
+  json["frames_from_host"] = module.frames_from_host;
+  json["frames_to_host"] = module.frames_to_host;
+  json["lost_from_host"] = module.lost_from_host;
+  json["lost_to_host"] = module.lost_to_host;
+  json["corrupted_from_host"] = module.corrupted_from_host;
+  json["corrupted_to_host"] = module.corrupted_to_host;
+  json["dropped_from_host"] = module.dropped_from_host;
+  json["garbage_bytes"] = module.garbage_bytes;
+  json["bytes_from_host"] = module.bytes_from_host;
+  json["ack_frames_from_host"] = module.ack_frames_from_host;
+  json["ack_bytes_from_host"] = module.ack_bytes_from_host;
+  json["bytes_to_host"] = module.bytes_to_host;
+  json["syncs"] = module.syncs;
+  json["confs"] = module.confs;
+  json["resends"] = module.resends;
+  json["abandoned"] = module.abandoned;
+  json["writes"] = std::move(writes);
+  json["writes_forgotten"] = module.writes.forgotten();
+  json["uart_config"] = module.uart_config;
+  json["host_interface"] = module.host_interface;
+  json["vm_disable"] = module.vm_disable;
+  return json;
 }
 
 }  // namespace
@@ -195,52 +247,15 @@ std::string TextReport(const RunFacts& facts) {
 }
 
 std::string JsonReport(const RunFacts& facts) {
-  const PortFacts& port = facts.port;
-  const AdapterFacts& adapter = facts.adapter;
-  const ModuleFacts& module = facts.module;
-  std::string text = "{\n";
-  text += "  \"command\": " + JsonCommand(facts.command) + ",\n";
-  text += "  \"command_exit\": " + (facts.command_exit ? std::to_string(*facts.command_exit) : "null") + ",\n";
-  text += "  \"port\": {\n";
-  text += JsonField("path", JsonQuote(port.path));
-  text += JsonField("link", port.link.empty() ? "null" : JsonQuote(port.link));
-  text += JsonField("opens", port.opens);
-  text += JsonField("closes", port.closes);
-  text += JsonField("open_at_end", JsonBool(port.open_at_end));
-  text += JsonField("vanished_at", port.vanished_at.empty() ? "null" : JsonQuote(port.vanished_at), true);
-  text += "  },\n  \"adapter\": {\n";
-  text += JsonField("pulse_check", JsonQuote(adapter.pulse_check));
-  text += JsonField("pulses", JsonPulses(adapter));
-  text += JsonField("received", JsonHeard(adapter));
-  text += JsonField("garbage_bytes", adapter.garbage_bytes);
-  text += JsonField("pnp_replies", adapter.pnp_replies);
-  text += JsonField("setup_requests", adapter.setup_requests);
-  text += JsonField("ready_replies", adapter.ready_replies);
-  text += JsonField("handovers", adapter.handovers);
-  text += JsonField("handover", JsonBool(adapter.handovers > 0), true);
-  text += "  },\n  \"module\": {\n";
-  text += JsonField("frames_from_host", module.frames_from_host);
-  text += JsonField("frames_to_host", module.frames_to_host);
-  text += JsonField("lost_from_host", module.lost_from_host);
-  text += JsonField("lost_to_host", module.lost_to_host);
-  text += JsonField("corrupted_from_host", module.corrupted_from_host);
-  text += JsonField("corrupted_to_host", module.corrupted_to_host);
-  text += JsonField("dropped_from_host", module.dropped_from_host);
-  text += JsonField("garbage_bytes", module.garbage_bytes);
-  text += JsonField("bytes_from_host", module.bytes_from_host);
-  text += JsonField("ack_frames_from_host", module.ack_frames_from_host);
-  text += JsonField("ack_bytes_from_host", module.ack_bytes_from_host);
-  text += JsonField("bytes_to_host", module.bytes_to_host);
-  text += JsonField("syncs", module.syncs);
-  text += JsonField("confs", module.confs);
-  text += JsonField("resends", module.resends);
-  text += JsonField("abandoned", module.abandoned);
-  text += JsonField("writes", JsonWrites(module));
-  text += JsonField("uart_config", module.uart_config);
-  text += JsonField("host_interface", module.host_interface);
-  text += JsonField("vm_disable", module.vm_disable, true);
-  text += "  }\n}\n";
-  return text;
+  Json report = Json::object();
+  report["command"] = facts.command;
+  report["command_exit"] = facts.command_exit ? Json(*facts.command_exit) : Json(nullptr);
+  report["port"] = PortJson(facts.port);
+  report["adapter"] = AdapterJson(facts.adapter);
+  report["module"] = ModuleJson(facts.module);
+  // Words and paths come from the command line and the file system, in no
+  // promised encoding: what is not UTF-8 is replaced, so the report always is.
+  return report.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace emulator

@@ -1,10 +1,15 @@
 // What a run showed: the port's opens and closes, what the adapter heard and
 // said, what crossed the module link and what the module holds. Filled in as
-// the run goes; the report renders it.
+// the run goes; the report renders it. Counts cover the whole run; the
+// records that grow with every run of the host (discoveries, line bytes,
+// setting writes) keep only the latest ones, so that an emulator serving a
+// link for weeks stays the same size.
 #ifndef CORVANE_EMULATOR_RUN_FACTS_H
 #define CORVANE_EMULATOR_RUN_FACTS_H
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -13,6 +18,50 @@
 #include "emulator/byte_text.h"
 
 namespace emulator {
+
+// How many runs of the host the records keep: a run opens the port twice
+// (the tool, then prodtest), pulses once and writes three settings.
+constexpr std::size_t kKeptRuns = 20;
+constexpr std::size_t kKeptDiscoveries = kKeptRuns;
+constexpr std::size_t kKeptWrites = 3 * kKeptRuns;
+constexpr std::size_t kKeptLineBytes = 64 * kKeptRuns;  // per line rate
+
+// The latest entries of a record, up to a limit (at least 1), and how many
+// there were in all. Entries are numbered from 0 in the order they came.
+template <typename T>
+class Recent {
+ public:
+  explicit Recent(std::size_t limit) : limit_(limit > 0 ? limit : 1) {}
+
+  // Adds an entry, forgetting the oldest one kept when the limit is reached;
+  // returns the new entry.
+  T& Add(T entry) {
+    if (kept_.size() == limit_) {
+      kept_.pop_front();
+      ++forgotten_;
+    }
+    kept_.push_back(std::move(entry));
+    return kept_.back();
+  }
+  // The entry numbered `number`; null once it is forgotten (or not yet added).
+  T* Find(std::size_t number) {
+    if (number < forgotten_ || number >= total()) return nullptr;
+    return &kept_[number - forgotten_];
+  }
+
+  std::size_t total() const { return forgotten_ + kept_.size(); }
+  std::size_t forgotten() const { return forgotten_; }
+  std::size_t size() const { return kept_.size(); }
+  bool empty() const { return kept_.empty(); }
+  const T& operator[](std::size_t i) const { return kept_[i]; }  // among the kept ones, oldest first
+  typename std::deque<T>::const_iterator begin() const { return kept_.begin(); }
+  typename std::deque<T>::const_iterator end() const { return kept_.end(); }
+
+ private:
+  std::size_t limit_;
+  std::size_t forgotten_ = 0;
+  std::deque<T> kept_;
+};
 
 struct PortFacts {
   std::string path;  // the pseudo-terminal's slave
@@ -39,8 +88,10 @@ struct PulseFacts {
 
 struct AdapterFacts {
   std::string pulse_check = "timer";  // "timer", "judged" or "any pulses"
-  std::vector<PulseFacts> pulses;
-  std::map<unsigned, Bytes> heard;  // by line rate: every byte the host sent before the hand-over
+  Recent<PulseFacts> pulses{kKeptDiscoveries};
+  // By line rate: the bytes the host sent before the hand-over, the latest
+  // ones of each rate.
+  std::map<unsigned, Recent<std::uint8_t>> heard;
   unsigned garbage_bytes = 0;       // heard at a rate the adapter was not listening at
   unsigned pnp_replies = 0;
   unsigned setup_requests = 0;
@@ -72,7 +123,7 @@ struct ModuleFacts {
   unsigned confs = 0;
   unsigned resends = 0;
   unsigned abandoned = 0;  // reliable packets given up after 8 sends
-  std::vector<SettingWrite> writes;  // each request once, repeats left out
+  Recent<SettingWrite> writes{kKeptWrites};  // each request once, repeats left out
   std::uint32_t uart_config = 0;
   std::uint32_t host_interface = 0;
   std::uint32_t vm_disable = 0;

@@ -60,6 +60,8 @@ public:
           log_(false, TimePoint{}),
           link_(options_, store_, line_, log_, facts_)
     {
+        // An input may write more settings than a report keeps; every one is checked.
+        facts_.writes = emulator::Recent<emulator::SettingWrite>(SIZE_MAX);
         for (std::uint16_t setting : kSettings)
             model_[setting] = Stored(store_, setting);
     }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace e2e {
 
@@ -43,7 +44,7 @@ std::string Complete(const std::string& word, const std::string& id_echo) {
   return Found(id_echo) + "Handshake set " + word + "\nPlease power off and on Corvane Device\n";
 }
 
-bool ReadJsonFile(const std::string& path, JsonValue* out, std::string* error) {
+bool ReadJsonFile(const std::string& path, Json* out, std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = "no report at " + path;
@@ -51,7 +52,29 @@ bool ReadJsonFile(const std::string& path, JsonValue* out, std::string* error) {
   }
   std::ostringstream text;
   text << in.rdbuf();
-  return ParseJson(text.str(), out, error);
+  *out = Json::parse(text.str(), nullptr, false);
+  if (out->is_discarded()) {
+    *error = "the report at " + path + " is not JSON:\n" + text.str();
+    return false;
+  }
+  return true;
+}
+
+const Json& At(const Json& document, const std::string& path) {
+  try {
+    return document.at(Json::json_pointer("/" + path));
+  } catch (const Json::exception& e) {
+    throw std::runtime_error("the report has no " + path + " (" + e.what() + ")");
+  }
+}
+
+std::string FromHex(const std::string& hex) {
+  if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    throw std::runtime_error("not hex bytes: \"" + hex + "\"");
+  }
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
 }
 
 }  // namespace e2e

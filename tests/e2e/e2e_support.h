@@ -1,13 +1,21 @@
 // What every end-to-end test needs: the two binaries under test, a scratch
 // folder of its own, the expected console text of the tool's runs, and the
-// emulator's JSON report read back.
+// emulator's JSON report read back, with lookups that fail the test when the
+// report lacks what they name.
 #ifndef CORVANE_TESTS_E2E_E2E_SUPPORT_H
 #define CORVANE_TESTS_E2E_E2E_SUPPORT_H
 
 #include <chrono>
+#include <ostream>
 #include <string>
 
-#include "tests/e2e/json_value.h"
+#include <nlohmann/json.hpp>
+
+namespace nlohmann {
+// A JSON value in a failure message, as its text: GoogleTest would otherwise
+// print it as a container of values, and a number as a container of itself.
+inline void PrintTo(const json& value, std::ostream* out) { *out << value.dump(); }
+}  // namespace nlohmann
 
 namespace e2e {
 
@@ -52,7 +60,20 @@ constexpr ModuleValues kUntouched{0xA0, 1, 1};  // the emulator's values at star
 constexpr ModuleValues kWrittenOn{0xA8, 4, 0};
 constexpr ModuleValues kWrittenOff{0xA0, 4, 0};
 
-bool ReadJsonFile(const std::string& path, JsonValue* out, std::string* error);
+using Json = nlohmann::json;
+
+// False, with *error set, when there is no report at path or it is not JSON
+// (text that is not UTF-8 is not JSON).
+bool ReadJsonFile(const std::string& path, Json* out, std::string* error);
+
+// The value at path, members and array indices parted by '/'
+// ("port/opens", "adapter/pulses/0/verdict"). Throws, naming the path, when
+// any step of it is missing, so that the test fails there.
+const Json& At(const Json& document, const std::string& path);
+
+// Bytes given as two hex digits each, as the report gives line bytes. Throws
+// on anything else.
+std::string FromHex(const std::string& hex);
 
 }  // namespace e2e
 

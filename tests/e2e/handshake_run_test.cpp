@@ -13,7 +13,6 @@
 
 #include "tests/e2e/bounded_process.h"
 #include "tests/e2e/e2e_support.h"
-#include "tests/e2e/json_value.h"
 #include "tests/e2e/tool_under_test.h"
 
 namespace e2e {
@@ -173,52 +172,50 @@ TEST_P(HandshakeRun, PrintsExitsAndLeavesModuleAsExpected) {
   EXPECT_EQ(run.exit_status, 0) << "the emulator itself failed: " << run.err;
   EXPECT_EQ(ConsoleText(tool, run.out), s.output) << tool.build;
 
-  JsonValue report;
+  Json report;
   std::string error;
   ASSERT_TRUE(ReadJsonFile(json, &report, &error)) << error;
-  EXPECT_EQ(report["command_exit"].integer(), s.exit_status);
+  EXPECT_EQ(At(report, "command_exit"), s.exit_status);
 
-  const JsonValue& port = report["port"];
-  EXPECT_EQ(port["opens"].integer(), s.opens);
-  EXPECT_EQ(port["closes"].integer(), s.opens);
-  EXPECT_FALSE(port["open_at_end"].boolean);
+  EXPECT_EQ(At(report, "port/opens"), s.opens);
+  EXPECT_EQ(At(report, "port/closes"), s.opens);
+  EXPECT_EQ(At(report, "port/open_at_end"), false);
 
   // The tool writes nothing to the adapter but at 115200.
-  const JsonValue& heard = report["adapter"]["received"];
+  const Json& heard = At(report, "adapter/received");
   if (s.heard_fast.empty()) {
-    EXPECT_TRUE(heard.items.empty()) << "heard " << heard[0]["hex"].text << " at " << heard[0]["baud"].integer();
+    EXPECT_EQ(heard, Json::array());
   } else {
-    ASSERT_EQ(heard.items.size(), 1u);
-    EXPECT_EQ(heard[0]["baud"].integer(), 115200);
-    const std::string& text = heard[0]["text"].text;
+    ASSERT_EQ(heard.size(), 1u) << heard;
+    EXPECT_EQ(At(heard, "0/baud"), 115200);
+    const std::string bytes = FromHex(At(heard, "0/hex").get<std::string>());
+    EXPECT_EQ(At(heard, "0/bytes"), bytes.size());
     if (s.then_repeated_sync) {
-      EXPECT_EQ(text.substr(0, s.heard_fast.size()), s.heard_fast);
-      EXPECT_TRUE(IsRepeatedSyncFrame(text.substr(s.heard_fast.size()))) << heard[0]["hex"].text;
+      EXPECT_EQ(bytes.substr(0, s.heard_fast.size()), s.heard_fast);
+      EXPECT_TRUE(IsRepeatedSyncFrame(bytes.substr(s.heard_fast.size()))) << At(heard, "0/hex");
     } else {
-      EXPECT_EQ(text, s.heard_fast);
+      EXPECT_EQ(bytes, s.heard_fast);
     }
   }
 
   // The adapter judged the tool's pulses on every road that got as far as
   // them, and found them right (a wrong sequence would get no reply).
-  const JsonValue& pulses = report["adapter"]["pulses"];
+  const Json& pulses = At(report, "adapter/pulses");
   if (s.output.find("Waiting for PNP Reply") != std::string::npos) {
-    ASSERT_EQ(pulses.items.size(), 1u);
-    EXPECT_TRUE(pulses[0]["accepted"].boolean) << pulses[0]["verdict"].text;
-    EXPECT_GE(pulses[0]["changes"].items.size(), 4u);
+    ASSERT_EQ(pulses.size(), 1u) << pulses;
+    EXPECT_EQ(At(pulses, "0/accepted"), true) << At(pulses, "0/verdict");
+    EXPECT_GE(At(pulses, "0/changes").size(), 4u);
   } else {
-    EXPECT_TRUE(pulses.items.empty());
+    EXPECT_EQ(pulses, Json::array());
   }
 
-  const JsonValue& module = report["module"];
-  EXPECT_EQ(module["uart_config"].integer(), s.values.uart_config);
-  EXPECT_EQ(module["host_interface"].integer(), s.values.host_interface);
-  EXPECT_EQ(module["vm_disable"].integer(), s.values.vm_disable);
+  const Json& module = At(report, "module");
+  EXPECT_EQ(At(module, "uart_config"), s.values.uart_config);
+  EXPECT_EQ(At(module, "host_interface"), s.values.host_interface);
+  EXPECT_EQ(At(module, "vm_disable"), s.values.vm_disable);
   for (const auto& [member, count] : s.module_counts) {
-    const JsonValue& value = module[member];
-    ASSERT_FALSE(value.is_null()) << member;
-    const long long got = value.kind == JsonValue::Kind::kArray ? static_cast<long long>(value.items.size())
-                                                                 : value.integer();
+    const Json& value = At(module, member);
+    const long long got = value.is_array() ? static_cast<long long>(value.size()) : value.get<long long>();
     EXPECT_EQ(got, count) << member;
   }
 }

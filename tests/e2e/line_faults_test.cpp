@@ -15,7 +15,6 @@
 
 #include "tests/e2e/bounded_process.h"
 #include "tests/e2e/e2e_support.h"
-#include "tests/e2e/json_value.h"
 
 namespace e2e {
 namespace {
@@ -24,7 +23,7 @@ using std::chrono::seconds;
 
 struct EmulatorRun {
   ProcessResult process;
-  JsonValue report;
+  Json report;
   std::string report_error;  // empty when the report was read
 };
 
@@ -41,11 +40,10 @@ EmulatorRun RunTool(const std::vector<std::string>& options, const std::string& 
   return run;
 }
 
-void ExpectValues(const JsonValue& report, const ModuleValues& values) {
-  const JsonValue& module = report["module"];
-  EXPECT_EQ(module["uart_config"].integer(), values.uart_config);
-  EXPECT_EQ(module["host_interface"].integer(), values.host_interface);
-  EXPECT_EQ(module["vm_disable"].integer(), values.vm_disable);
+void ExpectValues(const Json& report, const ModuleValues& values) {
+  EXPECT_EQ(At(report, "module/uart_config"), values.uart_config);
+  EXPECT_EQ(At(report, "module/host_interface"), values.host_interface);
+  EXPECT_EQ(At(report, "module/vm_disable"), values.vm_disable);
 }
 
 // The tool and the emulator ended, and the emulator let go of everything.
@@ -54,9 +52,8 @@ void ExpectEndedCleanly(const EmulatorRun& run, seconds limit) {
                                       << run.process.out << run.process.err;
   EXPECT_EQ(run.process.exit_status, 0) << "the emulator itself failed: " << run.process.err;
   ASSERT_TRUE(run.report_error.empty()) << run.report_error;
-  const JsonValue& port = run.report["port"];
-  EXPECT_EQ(port["opens"].integer(), port["closes"].integer());
-  EXPECT_FALSE(port["open_at_end"].boolean);
+  EXPECT_EQ(At(run.report, "port/opens"), At(run.report, "port/closes"));
+  EXPECT_EQ(At(run.report, "port/open_at_end"), false);
 }
 
 // CPU time of the children this test has reaped, in seconds.
@@ -88,14 +85,15 @@ TEST_P(TenPercentLoss, CompletesWithTheModuleValuesRight) {
   const EmulatorRun run = RunTool({"--loss", "0.1", "--seed", std::to_string(c.seed)}, "on", kRunLimit);
   ExpectEndedCleanly(run, kRunLimit);
   EXPECT_EQ(run.process.out, Complete("on"));
-  EXPECT_EQ(run.report["command_exit"].integer(), 0);
+  EXPECT_EQ(At(run.report, "command_exit"), 0);
   ExpectValues(run.report, kWrittenOn);
-  const JsonValue& module = run.report["module"];
-  EXPECT_GE(module["lost_from_host"].integer(), c.at_least_lost_from_host);
-  EXPECT_GE(module["lost_to_host"].integer(), c.at_least_lost_to_host);
+  const Json& module = At(run.report, "module");
+  EXPECT_GE(At(module, "lost_from_host").get<long long>(), c.at_least_lost_from_host);
+  EXPECT_GE(At(module, "lost_to_host").get<long long>(), c.at_least_lost_to_host);
   // Each request stored once, however often it was sent.
-  ASSERT_EQ(module["writes"].items.size(), 3u);
-  for (const JsonValue& write : module["writes"].items) EXPECT_EQ(write["status"].integer(), 0);
+  const Json& writes = At(module, "writes");
+  ASSERT_EQ(writes.size(), 3u) << writes;
+  for (const Json& write : writes) EXPECT_EQ(At(write, "status"), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, TenPercentLoss,
@@ -111,13 +109,13 @@ TEST(TotalLoss, EveryFrameIsLostAndTheLinkNeverOpens) {
   const EmulatorRun run = RunTool({"--loss", "1"}, "on", kRunLimit);
   ExpectEndedCleanly(run, kRunLimit);
   EXPECT_EQ(run.process.out, Found() + "failed to open BCSP\n");
-  EXPECT_EQ(run.report["command_exit"].integer(), 1);
+  EXPECT_EQ(At(run.report, "command_exit"), 1);
   ExpectValues(run.report, kUntouched);
-  const JsonValue& module = run.report["module"];
-  EXPECT_GT(module["frames_from_host"].integer(), 0);
-  EXPECT_EQ(module["lost_from_host"].integer(), module["frames_from_host"].integer());
-  EXPECT_EQ(module["lost_to_host"].integer(), module["frames_to_host"].integer());
-  EXPECT_EQ(module["syncs"].integer(), 0);
+  const Json& module = At(run.report, "module");
+  EXPECT_GT(At(module, "frames_from_host").get<long long>(), 0);
+  EXPECT_EQ(At(module, "lost_from_host"), At(module, "frames_from_host"));
+  EXPECT_EQ(At(module, "lost_to_host"), At(module, "frames_to_host"));
+  EXPECT_EQ(At(module, "syncs"), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -167,9 +165,9 @@ TEST_P(VanishingDevice, EndsTheRunWithTheStepsMessage) {
   const EmulatorRun run = RunTool({"--vanish-at", c.step}, "on", c.limit);
   ExpectEndedCleanly(run, c.limit);
   EXPECT_EQ(run.process.out, c.output);
-  EXPECT_EQ(run.report["command_exit"].integer(), 1);
-  EXPECT_EQ(run.report["port"]["vanished_at"].text, c.step);
-  EXPECT_EQ(run.report["port"]["opens"].integer(), c.opens);
+  EXPECT_EQ(At(run.report, "command_exit"), 1);
+  EXPECT_EQ(At(run.report, "port/vanished_at"), c.step);
+  EXPECT_EQ(At(run.report, "port/opens"), c.opens);
   ExpectValues(run.report, c.values);
 }
 
@@ -215,12 +213,12 @@ TEST(VanishingDevice, LinkServesOnWithoutThePortAndEndsOnRequest) {
   struct stat gone;
   EXPECT_NE(lstat(link.c_str(), &gone), 0) << "the link outlived the emulator";
 
-  JsonValue report;
+  Json report;
   ASSERT_TRUE(ReadJsonFile(json, &report, &error)) << error;
-  EXPECT_EQ(report["port"]["vanished_at"].text, "handover");
-  EXPECT_EQ(report["port"]["opens"].integer(), 1);
-  EXPECT_EQ(report["port"]["closes"].integer(), 1);
-  EXPECT_EQ(report["adapter"]["handovers"].integer(), 1);
+  EXPECT_EQ(At(report, "port/vanished_at"), "handover");
+  EXPECT_EQ(At(report, "port/opens"), 1);
+  EXPECT_EQ(At(report, "port/closes"), 1);
+  EXPECT_EQ(At(report, "adapter/handovers"), 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -253,16 +251,16 @@ TEST(BusyPort, SecondRunIsRefusedWhileTheFirstCompletes) {
   const ProcessResult served = emulator.Finish(kRunLimit);
   ASSERT_FALSE(served.timed_out);
   EXPECT_EQ(served.exit_status, 0) << served.err;
-  JsonValue report;
+  Json report;
   ASSERT_TRUE(ReadJsonFile(json, &report, &error)) << error;
   // The holder's open and prodtest's, and the refused run's when the kernel
   // let it open the device: the exclusive flag stops everyone but root at
   // the open itself, while root gets as far as the lock.
   const long long opens = geteuid() == 0 ? 3 : 2;
-  EXPECT_EQ(report["port"]["opens"].integer(), opens);
-  EXPECT_EQ(report["port"]["closes"].integer(), opens);
-  EXPECT_EQ(report["adapter"]["pnp_replies"].integer(), 1);
-  EXPECT_EQ(report["adapter"]["handovers"].integer(), 1);
+  EXPECT_EQ(At(report, "port/opens"), opens);
+  EXPECT_EQ(At(report, "port/closes"), opens);
+  EXPECT_EQ(At(report, "adapter/pnp_replies"), 1);
+  EXPECT_EQ(At(report, "adapter/handovers"), 1);
   ExpectValues(report, kWrittenOn);
 }
 

@@ -8,7 +8,6 @@
 
 #include "tests/e2e/bounded_process.h"
 #include "tests/e2e/e2e_support.h"
-#include "tests/e2e/json_value.h"
 
 namespace e2e {
 namespace {
@@ -44,29 +43,32 @@ TEST(LinkMode, ServesSuccessiveRunsAndKeepsTheModuleValues) {
             std::string::npos)
       << served.out;
 
-  JsonValue report;
+  Json report;
   ASSERT_TRUE(ReadJsonFile(json, &report, &error)) << error;
-  EXPECT_TRUE(report["command_exit"].is_null());
-  EXPECT_EQ(report["port"]["opens"].integer(), 6);
-  EXPECT_EQ(report["port"]["closes"].integer(), 6);
-  EXPECT_FALSE(report["port"]["open_at_end"].boolean);
-  EXPECT_EQ(report["adapter"]["pnp_replies"].integer(), 3);
-  EXPECT_EQ(report["adapter"]["handovers"].integer(), 3);
+  EXPECT_EQ(At(report, "command_exit"), nullptr);
+  EXPECT_EQ(At(report, "port/link"), link);
+  EXPECT_EQ(At(report, "port/opens"), 6);
+  EXPECT_EQ(At(report, "port/closes"), 6);
+  EXPECT_EQ(At(report, "port/open_at_end"), false);
+  EXPECT_EQ(At(report, "adapter/pnp_replies"), 3);
+  EXPECT_EQ(At(report, "adapter/handovers"), 3);
   // The host's last frames of a run, still on the wire when the next run
   // opens the port, belong to the module: the adapter hears only its own
   // dialogue.
-  const JsonValue& heard = report["adapter"]["received"];
-  ASSERT_EQ(heard.items.size(), 1u);
-  EXPECT_EQ(heard[0]["baud"].integer(), 115200);
-  EXPECT_EQ(heard[0]["text"].text, kSetupRequest + kHandOver + kSetupRequest + kHandOver + kSetupRequest + kHandOver);
-  const JsonValue& writes = report["module"]["writes"];
-  ASSERT_EQ(writes.items.size(), 9u);
-  EXPECT_EQ(writes[0]["value"].integer(), 0xA8);
-  EXPECT_EQ(writes[3]["value"].integer(), 0xA0);
-  EXPECT_EQ(writes[6]["value"].integer(), 0xA0);
-  EXPECT_EQ(report["module"]["uart_config"].integer(), 0xA0);
-  EXPECT_EQ(report["module"]["host_interface"].integer(), 4);
-  EXPECT_EQ(report["module"]["vm_disable"].integer(), 0);
+  const Json& heard = At(report, "adapter/received");
+  ASSERT_EQ(heard.size(), 1u) << heard;
+  EXPECT_EQ(At(heard, "0/baud"), 115200);
+  EXPECT_EQ(FromHex(At(heard, "0/hex").get<std::string>()),
+            kSetupRequest + kHandOver + kSetupRequest + kHandOver + kSetupRequest + kHandOver);
+  const Json& writes = At(report, "module/writes");
+  ASSERT_EQ(writes.size(), 9u) << writes;
+  EXPECT_EQ(At(writes, "0/value"), 0xA8);
+  EXPECT_EQ(At(writes, "3/value"), 0xA0);
+  EXPECT_EQ(At(writes, "6/value"), 0xA0);
+  EXPECT_EQ(At(report, "module/writes_forgotten"), 0);
+  EXPECT_EQ(At(report, "module/uart_config"), 0xA0);
+  EXPECT_EQ(At(report, "module/host_interface"), 4);
+  EXPECT_EQ(At(report, "module/vm_disable"), 0);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include "tests/e2e/bounded_process.h"
 #include "tests/e2e/e2e_support.h"
-#include "tests/e2e/json_value.h"
 
 namespace e2e {
 namespace {
@@ -77,22 +76,22 @@ TEST_P(PulseSequence, GetsTheReplyOnlyWhenTheAdapterSaysSo) {
   EXPECT_EQ(run.exit_status, 0) << "the emulator itself failed: " << run.err;
   EXPECT_EQ(run.out, row.output) << run.err;
 
-  JsonValue report;
+  Json report;
   std::string error;
   ASSERT_TRUE(ReadJsonFile(json, &report, &error)) << error;
-  EXPECT_EQ(report["command_exit"].integer(), row.output == kReply ? 0 : 3);
-  const JsonValue& adapter = report["adapter"];
-  EXPECT_EQ(adapter["pulse_check"].text, row.pulse_check);
-  EXPECT_EQ(adapter["pnp_replies"].integer(), row.output == kReply ? 1 : 0);
-  const JsonValue& pulses = adapter["pulses"];
+  EXPECT_EQ(At(report, "command_exit"), row.output == kReply ? 0 : 3);
+  EXPECT_EQ(At(report, "adapter/pulse_check"), row.pulse_check);
+  EXPECT_EQ(At(report, "adapter/pnp_replies"), row.output == kReply ? 1 : 0);
+  const Json& pulses = At(report, "adapter/pulses");
   if (row.pulse_check == "timer") {
-    EXPECT_TRUE(pulses.items.empty());
+    EXPECT_EQ(pulses, Json::array());
     return;
   }
-  ASSERT_EQ(pulses.items.size(), 1u);
-  EXPECT_EQ(pulses[0]["open"].integer(), 1);
-  EXPECT_EQ(pulses[0]["accepted"].boolean, row.accepted) << pulses[0]["verdict"].text;
-  EXPECT_NE(pulses[0]["verdict"].text.find(row.why), std::string::npos) << pulses[0]["verdict"].text;
+  ASSERT_EQ(pulses.size(), 1u) << pulses;
+  EXPECT_EQ(At(pulses, "0/open"), 1);
+  const std::string verdict = At(pulses, "0/verdict").get<std::string>();
+  EXPECT_EQ(At(pulses, "0/accepted"), row.accepted) << verdict;
+  EXPECT_NE(verdict.find(row.why), std::string::npos) << verdict;
 
   // Every change of the lines that the program made is in the report, in
   // order: its steps replayed from the state a line has after its open
@@ -110,13 +109,15 @@ TEST_P(PulseSequence, GetsTheReplyOnlyWhenTheAdapterSaysSo) {
     if (next.rts != lines.rts || next.dtr != lines.dtr) expected.push_back(next);
     lines = next;
   }
-  const JsonValue& changes = pulses[0]["changes"];
-  ASSERT_EQ(changes.items.size(), expected.size());
+  const Json& changes = At(pulses, "0/changes");
+  ASSERT_EQ(changes.size(), expected.size()) << changes;
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(changes[i]["rts"].boolean, expected[i].rts) << "change " << i;
-    EXPECT_EQ(changes[i]["dtr"].boolean, expected[i].dtr) << "change " << i;
+    const std::string at = std::to_string(i) + "/";
+    EXPECT_EQ(At(changes, at + "rts"), expected[i].rts) << "change " << i;
+    EXPECT_EQ(At(changes, at + "dtr"), expected[i].dtr) << "change " << i;
     if (i > 0) {
-      EXPECT_GE(changes[i]["ms"].number, changes[i - 1]["ms"].number) << "change " << i;
+      EXPECT_GE(At(changes, at + "ms").get<double>(), At(changes, std::to_string(i - 1) + "/ms").get<double>())
+          << "change " << i;
     }
   }
 }
