@@ -87,6 +87,9 @@ int main(int argc, char** argv) {
     case emulator::ParseResult::kHelp:
       std::fputs(emulator::HelpText("corvane-emulator").c_str(), stdout);
       return kRanCleanly;
+    case emulator::ParseResult::kVersion:
+      std::printf("corvane-emulator %s\n", CORVANE_VERSION[0] != '\0' ? CORVANE_VERSION : "(no version set)");
+      return kRanCleanly;
     case emulator::ParseResult::kError:
       std::fprintf(stderr, "corvane-emulator: %s (--help lists the options)\n", error.c_str());
       return kUsage;

@@ -18,17 +18,20 @@ struct OptionEntry {
   Apply apply;
 };
 
+// Decimal, or hex after 0x: a leading zero is no octal prefix here.
 bool ParseNumber(const std::string& text, unsigned long long limit, unsigned long long* out,
                  std::string* error) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') {
-    *error = "\"" + text + "\" is not a number";
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+  if (digits.empty() || digits.find_first_not_of(allowed) != std::string::npos) {
+    *error = "\"" + text + "\" is not a number (decimal, or hex after 0x)";
     return false;
   }
   errno = 0;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || *end != '\0' || value > limit) {
-    *error = "\"" + text + "\" is not a number up to " + std::to_string(limit);
+  const unsigned long long value = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+  if (errno != 0 || value > limit) {
+    *error = "\"" + text + "\" is more than " + std::to_string(limit);
     return false;
   }
   *out = value;
@@ -123,7 +126,8 @@ const std::vector<OptionEntry>& OptionTable() {
          *e = "no step \"" + v + "\" (--help lists them)";
          return false;
        }},
-      {"help", nullptr, "print this list and exit", nullptr},
+      {"help", nullptr, "print this list and exit (also -h)", nullptr},
+      {"version", nullptr, "print the emulator's version and exit", nullptr},
       {nullptr, nullptr,
        "Modem lines (a pseudo-terminal has none: a library preloaded into COMMAND emulates them)", nullptr},
       {"no-modem-lines", nullptr, "do not preload it; answer on the timer (--reply-delay), whatever the pulses",
@@ -258,6 +262,7 @@ ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* e
       ++i;
       break;
     }
+    if (arg == "-h") return ParseResult::kHelp;
     if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
       *error = "unexpected argument \"" + arg + "\" (the command follows --)";
       return ParseResult::kError;
@@ -277,6 +282,7 @@ ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* e
       return ParseResult::kError;
     }
     if (name == "help") return ParseResult::kHelp;
+    if (name == "version") return ParseResult::kVersion;
     if (entry->argument != nullptr && !has_value) {
       if (i + 1 >= argc) {
         *error = "--" + name + " needs " + entry->argument;

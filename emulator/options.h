@@ -91,8 +91,12 @@ struct Options {
   ModuleOptions module;
 };
 
-enum class ParseResult { kRun, kHelp, kError };
+enum class ParseResult { kRun, kHelp, kVersion, kError };
 
+// The command line into *options. kRun: *options is complete; kHelp (--help
+// or -h) and kVersion (--version): print that and exit, the rest of the line
+// unread; kError: *error says what is wrong. Numbers are decimal, or hex
+// after 0x.
 ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* error);
 
 // One line per option.

@@ -50,9 +50,10 @@ std::string HeardLines(const AdapterFacts& adapter) {
   std::string text;
   const char* key = "adapter heard";
   for (const auto& [baud, bytes] : adapter.heard) {
-    const std::string earlier =
-        bytes.forgotten() > 0 ? " (the last " + std::to_string(bytes.size()) + " of " + std::to_string(bytes.total()) + ")"
-                              : "";
+    std::string earlier;
+    if (bytes.forgotten() > 0) {
+      earlier = " (the last " + std::to_string(bytes.size()) + " of " + std::to_string(bytes.total()) + ")";
+    }
     text += Line(key, "at " + std::to_string(baud) + " baud" + earlier + ": \"" + EscapeBytes(Kept(bytes)) + "\"");
     key = "";
   }

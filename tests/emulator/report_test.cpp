@@ -2,14 +2,14 @@
 // held, line bytes travel as hex, and the records that grow with every run
 // of the host keep only the latest runs, so that a link served for weeks
 // gives a report (and facts) of a fixed size.
+#include "emulator/report.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
-#include "emulator/report.h"
 #include "emulator/run_facts.h"
 
 namespace emulator {
@@ -29,8 +29,8 @@ Json ParsedReport(const RunFacts& facts) {
 
 struct WordCase {
   std::string name;
-  std::string word;       // as the command line gave it
-  std::string reported;   // as the report's reader gets it
+  std::string word;      // as the command line gave it
+  std::string reported;  // as the report's reader gets it
 };
 
 std::ostream& operator<<(std::ostream& out, const WordCase& c) { return out << c.name; }
@@ -49,11 +49,14 @@ const std::string kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 INSTANTIATE_TEST_SUITE_P(
     Words, CommandWord,
-    testing::Values(WordCase{"ascii", "on", "on"},
-                    WordCase{"quote_and_backslash", "a\"b\\c", "a\"b\\c"},
+    testing::Values(WordCase{"ascii", "on", "on"}, WordCase{"quote_and_backslash", "a\"b\\c", "a\"b\\c"},
                     WordCase{"control_characters", std::string("\x01\n\t\0", 4), std::string("\x01\n\t\0", 4)},
                     WordCase{"two_byte_utf8", "caf\xC3\xA9", "caf\xC3\xA9"},
-                    WordCase{"three_byte_utf8", "\xE2\x82\xAC" "5", "\xE2\x82\xAC" "5"},
+                    WordCase{"three_byte_utf8",
+                             "\xE2\x82\xAC"
+                             "5",
+                             "\xE2\x82\xAC"
+                             "5"},
                     WordCase{"four_byte_utf8", "\xF0\x9F\x94\x8C", "\xF0\x9F\x94\x8C"},
                     WordCase{"latin1_byte", "caf\xE9", "caf" + kReplacement},
                     WordCase{"lone_continuation_byte", "\x80x", kReplacement + "x"},
