@@ -1,63 +1,76 @@
 #include "emulator/child_command.h"
 
-#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+extern char** environ;
+
 namespace emulator {
+namespace {
+
+// Frees the attributes however Start leaves.
+struct SpawnAttributes {
+  posix_spawnattr_t attr;
+  int error = posix_spawnattr_init(&attr);
+  ~SpawnAttributes() {
+    if (error == 0) posix_spawnattr_destroy(&attr);
+  }
+};
+
+}  // namespace
+
+std::vector<std::string> ChildEnvironment(char** inherited, const Environment& changes) {
+  std::vector<std::string> entries;
+  for (char** entry = inherited; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('='));
+    bool changed = false;
+    for (const auto& [changed_name, value] : changes) changed = changed || changed_name == name;
+    if (!changed) entries.push_back(text);
+  }
+  // A name given twice takes its last value, as setenv one after the other would.
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    bool later = false;
+    for (std::size_t k = i + 1; k < changes.size(); ++k) later = later || changes[k].first == changes[i].first;
+    if (!later) entries.push_back(changes[i].first + "=" + changes[i].second);
+  }
+  return entries;
+}
 
 bool ChildCommand::Start(const std::vector<std::string>& command, const std::string& port_path,
-                         const Environment& environment, const sigset_t& child_mask, std::string* error) {
-  // The child reports a failed exec through this pipe; a successful exec
-  // closes it unread.
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) {
-    *error = std::string("pipe2: ") + std::strerror(errno);
-    return false;
-  }
+                         const Environment& environment, const sigset_t& child_mask, const sigset_t& child_defaults,
+                         std::string* error) {
   std::vector<char*> argv;
   for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
+  Environment changes = {{"COM1", port_path}};
+  changes.insert(changes.end(), environment.begin(), environment.end());
+  const std::vector<std::string> entries = ChildEnvironment(environ, changes);
+  std::vector<char*> envp;
+  for (const std::string& entry : entries) envp.push_back(const_cast<char*>(entry.c_str()));
+  envp.push_back(nullptr);
 
-  const pid_t pid = fork();
-  if (pid < 0) {
-    *error = std::string("fork: ") + std::strerror(errno);
-    close(report[0]);
-    close(report[1]);
+  SpawnAttributes spawn;
+  int failure = spawn.error;
+  if (failure == 0) failure = posix_spawnattr_setflags(&spawn.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  if (failure == 0) failure = posix_spawnattr_setsigmask(&spawn.attr, &child_mask);
+  if (failure == 0) failure = posix_spawnattr_setsigdefault(&spawn.attr, &child_defaults);
+  if (failure != 0) {
+    *error = std::string("posix_spawnattr: ") + std::strerror(failure);
     return false;
   }
-  if (pid == 0) {
-    close(report[0]);
-    signal(SIGPIPE, SIG_DFL);
-    sigprocmask(SIG_SETMASK, &child_mask, nullptr);
-    setenv("COM1", port_path.c_str(), 1);
-    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-    execvp(argv[0], argv.data());
-    const int failure = errno;
-    ssize_t ignored = write(report[1], &failure, sizeof failure);
-    (void)ignored;
-    _exit(127);
-  }
-  close(report[1]);
-  pid_ = pid;
-  int failure = 0;
-  ssize_t got;
-  do {
-    got = read(report[0], &failure, sizeof failure);
-  } while (got < 0 && errno == EINTR);
-  close(report[0]);
-  if (got == static_cast<ssize_t>(sizeof failure)) {
+  pid_t pid = -1;
+  // The exec's own failure (no such command) comes back here too.
+  failure = posix_spawnp(&pid, argv[0], nullptr, &spawn.attr, argv.data(), envp.data());
+  if (failure != 0) {
     *error = "cannot run " + command[0] + ": " + std::strerror(failure);
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
     return false;
   }
+  pid_ = pid;
   return true;
 }
 

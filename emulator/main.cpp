@@ -52,7 +52,10 @@ bool RunCommand(const emulator::Options& options, emulator::EmulatedDevice& devi
       !emulator::ModemLinePreload(options.modem_lines_library, device.modem_lines_channel(), &environment, error)) {
     return false;
   }
-  if (!child.Start(options.command, device.port_path(), environment, signals.previous_mask(), error)) return false;
+  if (!child.Start(options.command, device.port_path(), environment, signals.previous_mask(),
+                   signals.changed_defaults(), error)) {
+    return false;
+  }
   return device.Serve(
       signals.fd(),
       [&](const signalfd_siginfo& info) {

@@ -29,7 +29,8 @@ bool SignalWatch::Start(std::string* error) {
     return false;
   }
   // A host that vanishes mid-write must not end the emulator.
-  signal(SIGPIPE, SIG_IGN);
+  sigemptyset(&changed_defaults_);
+  if (signal(SIGPIPE, SIG_IGN) == SIG_DFL) sigaddset(&changed_defaults_, SIGPIPE);
   return true;
 }
 

@@ -3,13 +3,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
+
+extern char** environ;
 
 namespace e2e {
 
@@ -19,41 +21,87 @@ BoundedProcess::~BoundedProcess() {
   if (err_fd_ >= 0) close(err_fd_);
 }
 
+namespace {
+
+// Our environment with env's entries set, or left out where their value is
+// empty.
+std::vector<std::string> ChildEnvironment(const std::map<std::string, std::string>& env) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (env.count(text.substr(0, text.find('='))) == 0) entries.push_back(text);
+  }
+  for (const auto& [name, value] : env) {
+    if (!value.empty()) entries.push_back(name + "=" + value);
+  }
+  return entries;
+}
+
+// The spawn's attributes and its redirections, freed however Start leaves.
+struct SpawnSetup {
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_t actions;
+  int attr_error = posix_spawnattr_init(&attr);
+  int actions_error = posix_spawn_file_actions_init(&actions);
+  ~SpawnSetup() {
+    if (attr_error == 0) posix_spawnattr_destroy(&attr);
+    if (actions_error == 0) posix_spawn_file_actions_destroy(&actions);
+  }
+};
+
+}  // namespace
+
 bool BoundedProcess::Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                            std::string* error) {
   int out[2];
   int err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+  if (pipe2(out, O_CLOEXEC) != 0) {
     *error = std::string("pipe2: ") + std::strerror(errno);
+    return false;
+  }
+  if (pipe2(err, O_CLOEXEC) != 0) {
+    *error = std::string("pipe2: ") + std::strerror(errno);
+    close(out[0]);
+    close(out[1]);
     return false;
   }
   std::vector<char*> args;
   for (const std::string& word : argv) args.push_back(const_cast<char*>(word.c_str()));
   args.push_back(nullptr);
+  const std::vector<std::string> entries = ChildEnvironment(env);
+  std::vector<char*> envp;
+  for (const std::string& entry : entries) envp.push_back(const_cast<char*>(entry.c_str()));
+  envp.push_back(nullptr);
 
-  pid_ = fork();
-  if (pid_ < 0) {
-    *error = std::string("fork: ") + std::strerror(errno);
-    return false;
+  // A group of its own, so that a hang is ended with everything it started;
+  // no signal blocked and every disposition at its default, as from a shell.
+  SpawnSetup spawn;
+  sigset_t none;
+  sigset_t all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  int failure = spawn.attr_error != 0 ? spawn.attr_error : spawn.actions_error;
+  if (failure == 0) {
+    failure = posix_spawnattr_setflags(&spawn.attr,
+                                       POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }
-  if (pid_ == 0) {
-    // A group of its own, so that a hang is ended with everything it started.
-    setpgid(0, 0);
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err[1], STDERR_FILENO);
-    for (const auto& [name, value] : env) {
-      if (value.empty()) {
-        unsetenv(name.c_str());
-      } else {
-        setenv(name.c_str(), value.c_str(), 1);
-      }
-    }
-    execv(args[0], args.data());
-    _exit(127);
+  if (failure == 0) failure = posix_spawnattr_setpgroup(&spawn.attr, 0);
+  if (failure == 0) failure = posix_spawnattr_setsigmask(&spawn.attr, &none);
+  if (failure == 0) failure = posix_spawnattr_setsigdefault(&spawn.attr, &all);
+  if (failure == 0) failure = posix_spawn_file_actions_adddup2(&spawn.actions, out[1], STDOUT_FILENO);
+  if (failure == 0) failure = posix_spawn_file_actions_adddup2(&spawn.actions, err[1], STDERR_FILENO);
+  if (failure == 0) {
+    failure = posix_spawn(&pid_, args[0], &spawn.actions, &spawn.attr, args.data(), envp.data());
+    if (failure != 0) pid_ = -1;
   }
-  setpgid(pid_, pid_);
   close(out[1]);
   close(err[1]);
+  if (failure != 0) {
+    *error = "cannot run " + argv[0] + ": " + std::strerror(failure);
+    close(out[0]);
+    close(err[0]);
+    return false;
+  }
   out_fd_ = out[0];
   err_fd_ = err[0];
   return true;

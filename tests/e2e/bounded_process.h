@@ -1,6 +1,8 @@
 // A program run for a test with its standard output and error captured and
 // every wait bounded: a program that hangs is killed with its whole process
-// group when the bound runs out, and the result says so.
+// group when the bound runs out, and the result says so. The program is
+// spawned in a process group of its own, with no signal blocked and every
+// disposition at its default.
 #ifndef CORVANE_TESTS_E2E_BOUNDED_PROCESS_H
 #define CORVANE_TESTS_E2E_BOUNDED_PROCESS_H
 
@@ -27,7 +29,9 @@ class BoundedProcess {
   BoundedProcess& operator=(const BoundedProcess&) = delete;
   ~BoundedProcess();
 
-  // env entries are set (or, with an empty value, unset) on top of ours.
+  // argv[0] is a path (no PATH lookup). env entries are set (or, with an
+  // empty value, unset) on top of ours. False, with *error set, when the
+  // program cannot be started (also when there is no such file).
   bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
              std::string* error);
   // Reads until standard error holds text; false if the program ended or the

@@ -237,7 +237,9 @@ TEST(BusyPort, SecondRunIsRefusedWhileTheFirstCompletes) {
   BoundedProcess holder;
   ASSERT_TRUE(holder.Start({kToolBinary, "on"}, {{"COM1", link}}, &error)) << error;
   // The holder keeps the port for its whole dialogue, well over a second.
+  // Its open is seen before it takes the lock; its line settings, after.
   ASSERT_TRUE(emulator.WaitForError("port opened (open 1)", kRunLimit));
+  ASSERT_TRUE(emulator.WaitForError("line set to 1200 baud", kRunLimit));
   const ProcessResult refused = RunBounded({kToolBinary, "off"}, {{"COM1", link}}, kRunLimit);
   EXPECT_EQ(refused.out, "Contacting Corvane\nCreateFile for \\\\.\\COM1 failed 16\n" + kNotFound);
   EXPECT_EQ(refused.exit_status, 1);
