@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/e2e/bounded_process.h"
 #include "tests/e2e/e2e_support.h"
 
@@ -69,6 +71,31 @@ TEST(LinkMode, ServesSuccessiveRunsAndKeepsTheModuleValues) {
   EXPECT_EQ(At(report, "module/uart_config"), 0xA0);
   EXPECT_EQ(At(report, "module/host_interface"), 4);
   EXPECT_EQ(At(report, "module/vm_disable"), 0);
+}
+
+// A second emulator asked for the same link leaves the first one's alone.
+TEST(LinkMode, RefusesTheLinkOfAnotherEmulatorsLivePort) {
+  ScratchDir scratch;
+  const std::string link = scratch.File("COM1");
+  BoundedProcess first;
+  std::string error;
+  ASSERT_TRUE(first.Start({kEmulatorBinary, "--quiet", "--link", link}, {}, &error)) << error;
+  ASSERT_TRUE(first.WaitForError("serving", kRunLimit));
+  const std::string port = std::filesystem::read_symlink(link).string();
+
+  const ProcessResult second = RunBounded({kEmulatorBinary, "--quiet", "--link", link}, {}, kRunLimit);
+  EXPECT_EQ(second.exit_status, 1);
+  EXPECT_EQ(second.err, "corvane-emulator: " + link + " already links to " + port +
+                            ", a live port (another emulator's?); give another path, or remove the link\n");
+  EXPECT_EQ(std::filesystem::read_symlink(link).string(), port);
+
+  const ProcessResult on = RunBounded({kToolBinary, "on"}, {{"COM1", link}}, kRunLimit);
+  EXPECT_EQ(on.out, Complete("on"));
+  first.Signal(SIGTERM);
+  const ProcessResult served = first.Finish(kRunLimit);
+  EXPECT_EQ(served.exit_status, 0) << served.err;
+  struct stat gone;
+  EXPECT_NE(lstat(link.c_str(), &gone), 0) << "the link outlived the emulator";
 }
 
 }  // namespace
