@@ -2,8 +2,6 @@
 // they give or the error they are refused with. Numbers are decimal unless
 // written with 0x; every option appears in at least one row (checked against
 // the help text, so a new option without a row fails).
-#include "emulator/options.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "bcsp/settings_message.h"
+#include "emulator/options.h"
 
 namespace emulator {
 namespace {

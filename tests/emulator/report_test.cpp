@@ -2,14 +2,19 @@
 // held, line bytes travel as hex, and the records that grow with every run
 // of the host keep only the latest runs, so that a link served for weeks
 // gives a report (and facts) of a fixed size.
-#include "emulator/report.h"
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
+#include "emulator/adapter.h"
+#include "emulator/dialogue_log.h"
+#include "emulator/line_output.h"
+#include "emulator/report.h"
 #include "emulator/run_facts.h"
 
 namespace emulator {
@@ -126,6 +131,46 @@ TEST(Recent, KeepsTheLatestEntriesAndCountsThemAll) {
   *recent.Find(4) = 41;
   EXPECT_EQ(recent[2], 41);
   EXPECT_EQ(recent.Find(5), nullptr);  // not yet added
+}
+
+// The adapter's line toward the host, going nowhere.
+class NoLine : public LineOutput {
+ public:
+  void Send(const Bytes&, TimePoint) override {}
+  std::size_t Queued() const override { return 0; }
+  unsigned Baud() const override { return kPnpBaud; }
+};
+
+// Past the limit, each kept discovery is still the whole of its own open:
+// the adapter records into the entry it started, not into a neighbour.
+TEST(Recent, AdapterKeepsItsLatestDiscoveriesWhole) {
+  AdapterOptions options;
+  options.pulse_check = PulseCheck::kJudged;
+  NoLine line;
+  DialogueLog log(false, Clock::now());
+  AdapterFacts facts;
+  Adapter adapter(options, line, log, facts);
+  const unsigned discoveries = kKeptDiscoveries + 5;
+  for (unsigned open = 1; open <= discoveries; ++open) {
+    const TimePoint now = Clock::now();
+    adapter.OnPortOpened();
+    adapter.OnLineRate(kPnpBaud, now);
+    // As many changes as the open's number, up to 4, and the last of them
+    // out of order: each discovery tells its own story.
+    const LineState steps[] = {{false, true}, {false, false}, {false, true}, {true, false}};
+    for (unsigned k = 0; k < std::min(open, 4u); ++k)
+      adapter.OnModemLines(steps[k], now + std::chrono::milliseconds(k + 1));
+    adapter.OnPortClosed();
+  }
+  ASSERT_EQ(facts.pulses.size(), kKeptDiscoveries);
+  EXPECT_EQ(facts.pulses.total(), discoveries);
+  unsigned open = discoveries - kKeptDiscoveries + 1;
+  for (const PulseFacts& kept : facts.pulses) {
+    EXPECT_EQ(kept.open, open);
+    EXPECT_EQ(kept.changes.size(), std::min(open, 4u)) << "open " << open;
+    EXPECT_EQ(kept.verdict.rfind("rejected: ", 0), 0u) << "open " << open << ": " << kept.verdict;
+    ++open;
+  }
 }
 
 // One complete run of the tool as the facts see it: one discovery with the
