@@ -138,8 +138,9 @@ int apply_line_modes(int fd, const DCB& dcb) {
 // round trip keeps it.
 //
 // Returns TRUE with `dcb` filled.
-// Returns FALSE with the last error set to EBADF (not a live handle), EINVAL
-// (`dcb` is nullptr) or the errno of tcgetattr.
+// Returns FALSE with the last error set to ERROR_INVALID_HANDLE (not a live
+// handle), ERROR_INVALID_PARAMETER (`dcb` is nullptr) or the code for the
+// errno of tcgetattr (ERROR_BAD_COMMAND for a device that vanished).
 BOOL GetCommState(HANDLE file, LPDCB dcb) {
   corvane_posix::PortRecord* record = corvane_posix::record_of(file);
   if (record == nullptr) return FALSE;
@@ -190,13 +191,16 @@ BOOL GetCommState(HANDLE file, LPDCB dcb) {
 //
 // Returns TRUE when the settings are in force.
 // Returns FALSE with the last error set to:
-//   EBADF   not a live handle;
-//   EINVAL  `dcb` is nullptr; a rate outside the standard termios rates;
-//           ByteSize outside 5..8, an unknown Parity or StopBits or a stop
-//           bit count the data bits do not allow; RTS_CONTROL_TOGGLE or an
-//           unknown control mode; or the device did not take the rate (the
-//           previous settings are then put back);
-//   the errno of tcgetattr, tcsetattr or a failed modem-line ioctl.
+//   ERROR_INVALID_HANDLE     not a live handle;
+//   ERROR_INVALID_PARAMETER  `dcb` is nullptr; a rate outside the standard
+//                            termios rates; ByteSize outside 5..8, an unknown
+//                            Parity or StopBits or a stop bit count the data
+//                            bits do not allow; RTS_CONTROL_TOGGLE or an
+//                            unknown control mode; or the device did not take
+//                            the rate in both directions (the previous
+//                            settings are then put back);
+//   the code for the errno of tcgetattr, tcsetattr or a failed modem-line
+//   ioctl otherwise (ERROR_BAD_COMMAND for a device that vanished).
 BOOL SetCommState(HANDLE file, LPDCB dcb) {
   corvane_posix::PortRecord* record = corvane_posix::record_of(file);
   if (record == nullptr) return FALSE;
