@@ -3,10 +3,13 @@
 // codes are written here as numbers, the ones a technician reads in the
 // tool's messages, so that a wrong constant fails as surely as a wrong row.
 #include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 #include "platform/posix/last_error.h"
 #include "platform/serial_api.h"
@@ -132,6 +135,24 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"directory", "/tmp", 5, EISDIR},
                       OpenCase{"not_a_terminal", "/dev/null", 1, ENOTTY}),
     [](const ::testing::TestParamInfo<OpenCase>& info) { return info.param.name; });
+
+// A device node with nothing usable behind it fails its open with EIO: here
+// the slave of a pseudo-terminal that is still locked. On Windows such a
+// port does not exist at all.
+TEST(CreateFile, NodeWithoutADeviceIsNotFound) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  const char* slave = ptsname(master);
+  ASSERT_NE(slave, nullptr);
+  SetLastError(0);
+  HANDLE handle = open_exclusive(slave);
+  EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), 2u);
+  EXPECT_EQ(corvane_posix::last_errno(), EIO);
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  close(master);
+}
 
 TEST(CreateFile, BadArgumentsAreAnInvalidParameter) {
   SetLastError(0);
