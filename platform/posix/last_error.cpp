@@ -12,9 +12,8 @@ using corvane_posix::FailedCall;
 //
 // The reference is what Windows programs are seen to get from Windows' own
 // serial drivers (serial.sys for a built-in port, usbser.sys and the
-// adapter makers' drivers for USB adapters). Wine's mapping of errno values
-// (through NTSTATUS) is a second source and is named where it agrees; where
-// Wine gives another code, the row says so.
+// adapter makers' drivers for USB adapters). Where a row names Wine, that is
+// what the same condition gave a Windows program under Wine 8.0 here.
 struct ErrorRow {
   int error;
   DWORD open_device;
@@ -23,18 +22,17 @@ struct ErrorRow {
 
 const ErrorRow error_rows[] = {
     // No device node by that name: Windows answers a CreateFile for a COM
-    // name it does not know with ERROR_FILE_NOT_FOUND. Wine: the same
-    // (STATUS_OBJECT_NAME_NOT_FOUND).
+    // name it does not know with ERROR_FILE_NOT_FOUND. Wine: the same.
     {ENOENT, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND},
-    // A directory on the way is a file: Windows' ERROR_PATH_NOT_FOUND, as
-    // Wine has it (STATUS_OBJECT_PATH_NOT_FOUND).
+    // A file where a directory should be on the way: Windows'
+    // ERROR_PATH_NOT_FOUND for a path whose folder does not exist.
     {ENOTDIR, ERROR_PATH_NOT_FOUND, ERROR_PATH_NOT_FOUND},
 
     // A device node with no device behind it (a /dev/ttyS node without a
     // UART fails its open with EIO; a USB adapter's node that outlived its
     // adapter with ENXIO or ENODEV): on Windows the COM name goes with its
-    // device, so the open fails as for a missing port. Wine gives 21
-    // (ERROR_NOT_READY) for EIO and 2 for ENXIO.
+    // device, so the open fails as for a missing port. Wine gives
+    // ERROR_NOACCESS (998) for an open that fails with EIO.
     //
     // The same errnos from a call on an open port mean the device went away
     // under the handle (an unplugged adapter; a pseudo-terminal whose other
@@ -45,13 +43,14 @@ const ErrorRow error_rows[] = {
     // (pySerial's "WriteFile failed ... 22" and "ClearCommError failed ...
     // 22"). Some other drivers give ERROR_GEN_FAILURE (31) or
     // ERROR_ACCESS_DENIED (5); 22 is the one most seen, and 5 would read as
-    // a port held by another program.
+    // a port held by another program. Wine gives ERROR_NOT_READY (21) for a
+    // write, a SetCommState or an EscapeCommFunction on a pseudo-terminal
+    // whose other side closed, and lets a read time out as on a silent line.
     {EIO, ERROR_FILE_NOT_FOUND, ERROR_BAD_COMMAND},
     {ENXIO, ERROR_FILE_NOT_FOUND, ERROR_BAD_COMMAND},
     {ENODEV, ERROR_FILE_NOT_FOUND, ERROR_BAD_COMMAND},
 
-    // No permission for the device. Windows: ERROR_ACCESS_DENIED. Wine: the
-    // same (STATUS_ACCESS_DENIED).
+    // No permission for the device: ERROR_ACCESS_DENIED on Windows.
     {EACCES, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
     {EPERM, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
     {EROFS, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
@@ -63,9 +62,8 @@ const ErrorRow error_rows[] = {
     // (EWOULDBLOCK) or the device's exclusive flag refusing the open
     // (EBUSY). Windows' serial drivers admit one open at a time and fail a
     // second CreateFile with ERROR_ACCESS_DENIED, the code every terminal
-    // program shows for a port in use. Wine gives ERROR_BUSY (170) for EBUSY
-    // and ERROR_SHARING_VIOLATION (32) for EWOULDBLOCK, and opens nothing
-    // exclusively in the first place.
+    // program shows for a port in use. Wine opens nothing exclusively: a
+    // second open succeeds.
     {EBUSY, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
     {EWOULDBLOCK, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
 
@@ -77,7 +75,7 @@ const ErrorRow error_rows[] = {
     // a name whose reparse points it cannot resolve.
     {ELOOP, ERROR_CANT_RESOLVE_FILENAME, ERROR_CANT_RESOLVE_FILENAME},
     // Out of descriptors or memory: Windows' ERROR_TOO_MANY_OPEN_FILES and
-    // ERROR_NOT_ENOUGH_MEMORY, as Wine has them.
+    // ERROR_NOT_ENOUGH_MEMORY.
     {EMFILE, ERROR_TOO_MANY_OPEN_FILES, ERROR_TOO_MANY_OPEN_FILES},
     {ENFILE, ERROR_TOO_MANY_OPEN_FILES, ERROR_TOO_MANY_OPEN_FILES},
     {ENOMEM, ERROR_NOT_ENOUGH_MEMORY, ERROR_NOT_ENOUGH_MEMORY},
@@ -88,24 +86,26 @@ const ErrorRow error_rows[] = {
     // do not support with STATUS_INVALID_DEVICE_REQUEST, which programs see
     // as ERROR_INVALID_FUNCTION: the serial calls (GetCommState,
     // EscapeCommFunction, ...) on a handle that is no serial port fail with
-    // 1. Wine gives ERROR_NOT_SUPPORTED (50) for ENOTTY.
+    // 1. Wine gives ERROR_NOT_SUPPORTED (50) for EscapeCommFunction on a
+    // pseudo-terminal, and ERROR_INVALID_HANDLE (6) for GetCommState on
+    // /dev/null.
     {ENOTTY, ERROR_INVALID_FUNCTION, ERROR_INVALID_FUNCTION},
     {EOPNOTSUPP, ERROR_NOT_SUPPORTED, ERROR_NOT_SUPPORTED},
 
-    // A handle that is not open: ERROR_INVALID_HANDLE on Windows and Wine.
+    // A handle that is not open: ERROR_INVALID_HANDLE.
     {EBADF, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
     // Bad arguments, a setting the device does not take (a rate, a frame):
     // serial.sys refuses them with STATUS_INVALID_PARAMETER, which
-    // SetCommState reports as ERROR_INVALID_PARAMETER. Wine: the same.
+    // SetCommState reports as ERROR_INVALID_PARAMETER.
     {EINVAL, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER},
-    // A buffer the kernel could not touch: Windows' ERROR_NOACCESS, as Wine
-    // has it (STATUS_ACCESS_VIOLATION).
+    // A buffer the kernel could not touch: Windows' ERROR_NOACCESS (from
+    // STATUS_ACCESS_VIOLATION).
     {EFAULT, ERROR_NOACCESS, ERROR_NOACCESS},
 
     // A device that did not finish a transfer in time (a USB adapter that
     // stalls): ERROR_SEM_TIMEOUT, which Windows' USB serial drivers report
-    // for it. Wine maps ETIME the same way (STATUS_IO_TIMEOUT). A time-out
-    // of the port's own COMMTIMEOUTS is no failure at all.
+    // for it (from STATUS_IO_TIMEOUT). A time-out of the port's own
+    // COMMTIMEOUTS is no failure at all.
     {ETIMEDOUT, ERROR_SEM_TIMEOUT, ERROR_SEM_TIMEOUT},
 #ifdef ETIME
     {ETIME, ERROR_SEM_TIMEOUT, ERROR_SEM_TIMEOUT},
@@ -118,9 +118,8 @@ const ErrorRow error_rows[] = {
 };
 
 // Any other errno: a device that failed in a way no row names. Windows'
-// "A device attached to the system is not functioning", the code for
-// STATUS_UNSUCCESSFUL, which is also what Wine turns an errno it does not
-// know into.
+// "A device attached to the system is not functioning", the code that
+// STATUS_UNSUCCESSFUL, a driver's failure without a reason, comes out as.
 constexpr DWORD unknown_failure = ERROR_GEN_FAILURE;
 
 // Per thread, as on Windows: a writer thread's failure must not overwrite the

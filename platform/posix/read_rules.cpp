@@ -33,6 +33,8 @@ std::int64_t total_ns(DWORD multiplier, DWORD count, DWORD constant) {
 //     waits for n bytes.
 //   any other I: a total limit of M × n + C unless both are 0, and, unless I
 //     is 0, an interval limit of I after each byte (none before the first).
+// Wine (8.0) differs in the two middle cases: it waits out the whole total
+// even with bytes waiting at the start.
 ReadRule read_rule_for(const COMMTIMEOUTS& timeouts, DWORD count) {
   ReadRule rule;
   DWORD interval = timeouts.ReadIntervalTimeout;
