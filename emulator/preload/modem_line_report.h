@@ -16,6 +16,12 @@
  * - Sending never fails the ioctl: with no emulator listening the report is
  *   dropped at once; with the emulator's queue full, the report waits up to
  *   100 ms for room before it is dropped.
+ * - CORVANE_MODEM_LINES_ABSENT, when it holds "EINVAL" or "ENOTTY" at the
+ *   time of a call, makes the library answer as a port WITHOUT modem lines
+ *   instead: every modem-control request on a pseudo-terminal slave fails
+ *   with that errno (the two answers that serial drivers give for lines they
+ *   do not have), nothing is kept and nothing is reported. Any other value
+ *   is ignored. It lets a test show how a program fares on such a port.
  * - Each slave starts, when the library first sees it in a process, with
  *   DTR and RTS raised, as the Linux tty driver leaves a line it opens. The
  *   library sees ioctls only, not opens and closes: a slave that the same
@@ -29,6 +35,7 @@
 #include <stdint.h>
 
 #define CORVANE_MODEM_LINES_ENV "CORVANE_MODEM_LINES"
+#define CORVANE_MODEM_LINES_ABSENT_ENV "CORVANE_MODEM_LINES_ABSENT"
 #define CORVANE_MODEM_LINE_MAGIC 0x4C4D5643u /* "CVML" in memory on little-endian machines */
 
 /* Bits of corvane_modem_line_report.lines. */

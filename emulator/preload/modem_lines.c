@@ -8,7 +8,8 @@
  * Every ioctl goes to the C library first; only a modem-control request on a
  * pseudo-terminal slave that failed with ENOTTY or EINVAL is taken over, so
  * a real port, and every other request, is untouched. The wrapper allocates
- * nothing and keeps errno as the port would: unchanged by a success. */
+ * nothing and keeps errno as the port would: unchanged by a success. With
+ * CORVANE_MODEM_LINES_ABSENT set, the slave plays a port without lines. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -148,6 +149,16 @@ static void send_report(uint64_t device, unsigned lines, unsigned long request, 
   close(channel);
 }
 
+/* The errno that CORVANE_MODEM_LINES_ABSENT asks the slave to fail modem
+ * requests with, or 0 when the lines are to be emulated. */
+static int absent_lines_error(void) {
+  const char* absent = getenv(CORVANE_MODEM_LINES_ABSENT_ENV);
+  if (absent == NULL) return 0;
+  if (strcmp(absent, "EINVAL") == 0) return EINVAL;
+  if (strcmp(absent, "ENOTTY") == 0) return ENOTTY;
+  return 0;
+}
+
 /* Answers a modem request on a slave in place of the driver; -1 with errno
  * set when the request cannot be answered. */
 static int emulate(uint64_t device, unsigned long request, int* argument) {
@@ -187,6 +198,11 @@ int ioctl(int fd, unsigned long request, ...) {
   if ((failure != ENOTTY && failure != EINVAL) || !pty_slave_device(fd, &device)) {
     errno = failure;
     return result;
+  }
+  const int absent = absent_lines_error();
+  if (absent != 0) {
+    errno = absent;
+    return -1;
   }
   if (emulate(device, request, (int*)argument) != 0) {
     if (errno != EFAULT) errno = failure;

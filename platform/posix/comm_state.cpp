@@ -113,13 +113,16 @@ void apply_flow_control(const DCB& dcb, termios* settings) {
 }
 
 // DISABLE lowers the line; ENABLE and HANDSHAKE raise it (with hardware flow
-// control the driver takes RTS over through CRTSCTS). A device without modem
-// lines is no failure. Returns 0 or the errno of the failed ioctl.
+// control the driver takes RTS over through CRTSCTS). RTS first, then DTR:
+// Windows' SetCommState, as port monitors show it, sets the rate, then RTS,
+// then DTR, and a device that watches the lines sees them change in that
+// order. A device without modem lines is no failure. Returns 0 or the errno
+// of the failed ioctl.
 int apply_line_modes(int fd, const DCB& dcb) {
-  int dtr = corvane_posix::set_modem_line(fd, TIOCM_DTR, dcb.fDtrControl != DTR_CONTROL_DISABLE);
-  if (dtr != 0 && !corvane_posix::lacks_modem_lines(dtr)) return dtr;
   int rts = corvane_posix::set_modem_line(fd, TIOCM_RTS, dcb.fRtsControl != RTS_CONTROL_DISABLE);
   if (rts != 0 && !corvane_posix::lacks_modem_lines(rts)) return rts;
+  int dtr = corvane_posix::set_modem_line(fd, TIOCM_DTR, dcb.fDtrControl != DTR_CONTROL_DISABLE);
+  if (dtr != 0 && !corvane_posix::lacks_modem_lines(dtr)) return dtr;
   return 0;
 }
 
@@ -138,8 +141,9 @@ int apply_line_modes(int fd, const DCB& dcb) {
 // round trip keeps it.
 //
 // Returns TRUE with `dcb` filled.
-// Returns FALSE with the last error set to EBADF (not a live handle), EINVAL
-// (`dcb` is nullptr) or the errno of tcgetattr.
+// Returns FALSE with the last error set to ERROR_INVALID_HANDLE (not a live
+// handle), ERROR_INVALID_PARAMETER (`dcb` is nullptr) or the code for the
+// errno of tcgetattr (ERROR_BAD_COMMAND for a device that vanished).
 BOOL GetCommState(HANDLE file, LPDCB dcb) {
   corvane_posix::PortRecord* record = corvane_posix::record_of(file);
   if (record == nullptr) return FALSE;
@@ -180,9 +184,12 @@ BOOL GetCommState(HANDLE file, LPDCB dcb) {
 // byte without VTIME, the rate, data bits, parity, stop bits, CRTSCTS from
 // fOutxCtsFlow, IXON and IXOFF from fOutX and fInX, VSTART and VSTOP from
 // XonChar and XoffChar; flags outside these edits keep the device's values.
-// The rate is read back after the write. Then DTR and RTS follow their
+// Both line speeds, input and output, are read back after the write; a
+// device that did not take both fails the call and gets its previous
+// settings back. Then RTS and DTR, in that order as on Windows, follow their
 // control modes: DISABLE lowers the line, ENABLE and HANDSHAKE raise it; a
-// device without modem lines (a pseudo-terminal) does not fail the call.
+// device without modem lines (a pseudo-terminal, or a driver that answers
+// the modem-control requests with ENOTTY or EINVAL) does not fail the call.
 // The whole record is remembered for GetCommState. Fields that termios has
 // no place for (fOutxDsrFlow, fDsrSensitivity, fTXContinueOnXoff,
 // fErrorChar, fNull, fAbortOnError, the limits and the error, end-of-file
@@ -190,13 +197,16 @@ BOOL GetCommState(HANDLE file, LPDCB dcb) {
 //
 // Returns TRUE when the settings are in force.
 // Returns FALSE with the last error set to:
-//   EBADF   not a live handle;
-//   EINVAL  `dcb` is nullptr; a rate outside the standard termios rates;
-//           ByteSize outside 5..8, an unknown Parity or StopBits or a stop
-//           bit count the data bits do not allow; RTS_CONTROL_TOGGLE or an
-//           unknown control mode; or the device did not take the rate (the
-//           previous settings are then put back);
-//   the errno of tcgetattr, tcsetattr or a failed modem-line ioctl.
+//   ERROR_INVALID_HANDLE     not a live handle;
+//   ERROR_INVALID_PARAMETER  `dcb` is nullptr; a rate outside the standard
+//                            termios rates; ByteSize outside 5..8, an unknown
+//                            Parity or StopBits or a stop bit count the data
+//                            bits do not allow; RTS_CONTROL_TOGGLE or an
+//                            unknown control mode; or the device did not take
+//                            the rate in both directions (the previous
+//                            settings are then put back);
+//   the code for the errno of tcgetattr, tcsetattr or a failed modem-line
+//   ioctl otherwise (ERROR_BAD_COMMAND for a device that vanished).
 BOOL SetCommState(HANDLE file, LPDCB dcb) {
   corvane_posix::PortRecord* record = corvane_posix::record_of(file);
   if (record == nullptr) return FALSE;

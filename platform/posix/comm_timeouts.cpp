@@ -9,8 +9,8 @@
 // each field).
 //
 // Returns TRUE when stored.
-// Returns FALSE with the last error set to EBADF (not a live handle) or
-// EINVAL (`timeouts` is nullptr).
+// Returns FALSE with the last error set to ERROR_INVALID_HANDLE (not a live
+// handle) or ERROR_INVALID_PARAMETER (`timeouts` is nullptr).
 BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
   corvane_posix::PortRecord* record = corvane_posix::record_of(file);
   if (record == nullptr) return FALSE;

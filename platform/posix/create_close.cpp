@@ -14,6 +14,7 @@
 namespace {
 
 using corvane_posix::fail;
+using corvane_posix::fail_to_open;
 using corvane_posix::PortRecord;
 
 int open_flags_for(DWORD desiredAccess) {
@@ -37,14 +38,14 @@ int open_retrying(const std::string& path, int flags) {
 }
 
 // Takes the device for this handle alone. Returns 0 or the errno to fail
-// the open with.
+// the open with (EWOULDBLOCK: another handle holds the lock).
 int take_exclusively(PortRecord* record) {
   // flock holds against root too, and against a second open in this process.
   int result;
   do {
     result = flock(record->fd, LOCK_EX | LOCK_NB);
   } while (result < 0 && errno == EINTR);
-  if (result < 0) return errno == EWOULDBLOCK ? EBUSY : errno;
+  if (result < 0) return errno;
   record->locked = true;
   // TIOCEXCL also keeps out programs that never ask for the lock (root
   // ignores it). Not every device honours it, and the lock above is what the
@@ -95,29 +96,36 @@ DCB fresh_port_fields() {
 // Returns the handle of the open device; it starts with all time-outs 0 and
 // the DTR and RTS control modes reported as enabled.
 // Returns INVALID_HANDLE_VALUE on failure, with the last error set to:
-//   EINVAL  no name, or a disposition other than OPEN_EXISTING;
-//   ENOTTY  the file opened but is not a terminal device (tcgetattr fails);
-//   EBUSY   share mode 0 and the device is held by another handle (the
-//           EWOULDBLOCK of the lock, or the device's own exclusive flag);
-//   the errno of open() otherwise (ENOENT for a missing device, EACCES, ...).
+//   ERROR_INVALID_PARAMETER  no name, or a disposition other than
+//                            OPEN_EXISTING;
+//   ERROR_FILE_NOT_FOUND     no such device (ENOENT), or a device node with
+//                            no device behind it (EIO, ENXIO, ENODEV);
+//   ERROR_ACCESS_DENIED      share mode 0 and the device is held by another
+//                            handle (the EWOULDBLOCK of the lock, or the EBUSY
+//                            of the device's own exclusive flag); or no
+//                            permission for the device (EACCES, EPERM);
+//   ERROR_INVALID_NAME       a name too long for a path (ENAMETOOLONG);
+//   ERROR_INVALID_FUNCTION   the file opened but is not a terminal device
+//                            (tcgetattr fails with ENOTTY);
+//   the code last_error.cpp gives any other errno of open().
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    LPSECURITY_ATTRIBUTES /*securityAttributes*/, DWORD creationDisposition,
                    DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
   if (fileName == nullptr || creationDisposition != OPEN_EXISTING) {
-    fail(EINVAL);
+    fail_to_open(EINVAL);
     return INVALID_HANDLE_VALUE;
   }
   std::string path = corvane_posix::device_path(fileName);
   int fd = open_retrying(path, open_flags_for(desiredAccess));
   if (fd < 0) {
-    fail(errno);
+    fail_to_open(errno);
     return INVALID_HANDLE_VALUE;
   }
 
   termios settings{};
   if (tcgetattr(fd, &settings) != 0) {
     close(fd);
-    fail(ENOTTY);
+    fail_to_open(ENOTTY);
     return INVALID_HANDLE_VALUE;
   }
 
@@ -129,7 +137,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     if (error != 0) {
       release_and_close(record);
       delete record;
-      fail(error);
+      fail_to_open(error);
       return INVALID_HANDLE_VALUE;
     }
   }
@@ -141,9 +149,10 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
 // next open, by any user, finds the device free.
 //
 // Returns TRUE once the handle is closed.
-// Returns FALSE with last error EBADF for INVALID_HANDLE_VALUE, nullptr, or a
-// handle that is already closed; FALSE with the errno of close() when the
-// device reported an error on closing (the handle is closed all the same).
+// Returns FALSE with the last error set to ERROR_INVALID_HANDLE for
+// INVALID_HANDLE_VALUE, nullptr, or a handle that is already closed; FALSE
+// with the code for the errno of close() when the device reported an error on
+// closing (ERROR_BAD_COMMAND for EIO; the handle is closed all the same).
 BOOL CloseHandle(HANDLE object) {
   PortRecord* record = corvane_posix::unregister_record(object);
   if (record == nullptr) return FALSE;

@@ -24,12 +24,13 @@ struct PortRecord {
 HANDLE register_record(PortRecord* record);
 
 // The live record behind `handle`, or nullptr (with the last error set to
-// EBADF) for INVALID_HANDLE_VALUE, nullptr, a closed handle or anything else
-// this layer did not hand out.
+// ERROR_INVALID_HANDLE, from EBADF) for INVALID_HANDLE_VALUE, nullptr, a
+// closed handle or anything else this layer did not hand out.
 PortRecord* record_of(HANDLE handle);
 
 // Removes `handle` from the live set and returns its record for the caller to
-// free; nullptr (last error EBADF) when it is not a live handle.
+// free; nullptr (last error ERROR_INVALID_HANDLE) when it is not a live
+// handle.
 PortRecord* unregister_record(HANDLE handle);
 
 // The end of a ReadFile or WriteFile: the count of bytes moved goes to the

@@ -29,11 +29,16 @@ bool lacks_modem_lines(int error) {
 //
 // Returns TRUE when the line was changed.
 // Returns FALSE with the last error set to:
-//   EBADF   not a live handle;
-//   EINVAL  any other function (and, from some drivers, no modem lines);
-//   ENOTTY  the device has no modem lines (a pseudo-terminal); callers that
-//           merely pulse the lines carry on;
-//   the ioctl's errno when the device failed otherwise.
+//   ERROR_INVALID_HANDLE     not a live handle;
+//   ERROR_INVALID_PARAMETER  any other function;
+//   ERROR_INVALID_FUNCTION   the device has no modem lines (a pseudo-terminal;
+//                            the modem-control ioctl failed with ENOTTY, or
+//                            with the EINVAL by which some drivers say the
+//                            same): what Windows' serial drivers answer a
+//                            line request they do not support with; callers
+//                            that merely pulse the lines carry on;
+//   the code for the ioctl's errno when the device failed otherwise
+//   (ERROR_BAD_COMMAND for a device that vanished).
 BOOL EscapeCommFunction(HANDLE file, DWORD function) {
   corvane_posix::PortRecord* record = corvane_posix::record_of(file);
   if (record == nullptr) return FALSE;
@@ -47,6 +52,8 @@ BOOL EscapeCommFunction(HANDLE file, DWORD function) {
     default: return corvane_posix::fail(EINVAL);
   }
   int error = corvane_posix::set_modem_line(record->fd, line, raised);
+  // Both answers of a port without lines are one condition, reported alike.
+  if (corvane_posix::lacks_modem_lines(error)) return corvane_posix::fail(ENOTTY);
   if (error != 0) return corvane_posix::fail(error);
   return TRUE;
 }

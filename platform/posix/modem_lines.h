@@ -10,7 +10,8 @@ namespace corvane_posix {
 // (a pseudo-terminal), anything else when the device failed.
 int set_modem_line(int fd, int line, bool raised);
 
-// True for the errors by which a device says it has no modem lines.
+// True for the errors by which a device says it has no modem lines: ENOTTY
+// (a pseudo-terminal) or EINVAL (some serial drivers).
 bool lacks_modem_lines(int error);
 
 }  // namespace corvane_posix

@@ -13,8 +13,9 @@
 //
 // Returns TRUE when the queues asked for are empty (also for flags 0, which
 // asks for nothing).
-// Returns FALSE with the last error set to EBADF (not a live handle), EINVAL
-// (a bit outside the four flags) or the errno of tcflush.
+// Returns FALSE with the last error set to ERROR_INVALID_HANDLE (not a live
+// handle), ERROR_INVALID_PARAMETER (a bit outside the four flags) or the code
+// for the errno of tcflush (ERROR_BAD_COMMAND for a device that vanished).
 BOOL PurgeComm(HANDLE file, DWORD flags) {
   corvane_posix::PortRecord* record = corvane_posix::record_of(file);
   if (record == nullptr) return FALSE;

@@ -7,43 +7,12 @@
 #include "platform/posix/deadline.h"
 #include "platform/posix/handle.h"
 #include "platform/posix/last_error.h"
+#include "platform/posix/read_rules.h"
 
 namespace {
 
 using corvane_posix::Deadline;
 using corvane_posix::finish_transfer;
-
-// How one ReadFile waits, derived from the handle's COMMTIMEOUTS.
-struct ReadPlan {
-  bool wait_at_all = true;       // false: return with what is there now
-  bool return_on_any = false;    // return as soon as some bytes are in
-  Deadline total = Deadline::never();
-  bool has_interval = false;     // a gap after a received byte ends the read
-  std::uint64_t interval_ms = 0;
-};
-
-ReadPlan plan_for(const COMMTIMEOUTS& timeouts, DWORD count) {
-  ReadPlan plan;
-  DWORD interval = timeouts.ReadIntervalTimeout;
-  DWORD multiplier = timeouts.ReadTotalTimeoutMultiplier;
-  DWORD constant = timeouts.ReadTotalTimeoutConstant;
-  if (interval == MAXDWORD && multiplier == 0 && constant == 0) {
-    plan.wait_at_all = false;
-    return plan;
-  }
-  if (interval == MAXDWORD && multiplier == MAXDWORD && constant > 0 && constant < MAXDWORD) {
-    plan.return_on_any = true;
-    plan.total = Deadline::after_ms(constant);
-    return plan;
-  }
-  if (multiplier != 0 || constant != 0) {
-    std::uint64_t total_ms = static_cast<std::uint64_t>(multiplier) * count + constant;
-    plan.total = Deadline::after_ms(total_ms);
-  }
-  plan.has_interval = interval != 0;
-  plan.interval_ms = interval;
-  return plan;
-}
 
 enum class Drain { more_may_come, end_of_file, failed };
 
@@ -74,37 +43,67 @@ bool device_gone(int fd) {
   return now == corvane_posix::PollOutcome::hung_up || now == corvane_posix::PollOutcome::failed;
 }
 
+// A failure met after bytes came in this call ends the call with those
+// bytes, so that none is lost: a caller that sees FALSE takes nothing from
+// the buffer, as on Windows, where a failed read reports no bytes. A device
+// that failed or went away fails the next call at once.
+BOOL end_with_failure(int error, DWORD got, LPDWORD bytesRead) {
+  if (got > 0) return finish_transfer(TRUE, got, bytesRead);
+  return finish_transfer(corvane_posix::fail(error), 0, bytesRead);
+}
+
+// The deadline for a wait until `until_ns`, rounded up to whole milliseconds
+// so that the wait never ends before it.
+Deadline deadline_for(const corvane_posix::ReadStep& step, std::int64_t now_ns) {
+  if (step.wait_forever) return Deadline::never();
+  constexpr std::int64_t ns_per_ms = 1000000;
+  std::int64_t left_ns = step.wait_until_ns - now_ns;
+  return Deadline::after_ms(static_cast<std::uint64_t>((left_ns + ns_per_ms - 1) / ns_per_ms));
+}
+
 }  // namespace
 
-// ReadFile: reads up to `bytesToRead` bytes from the open device into
-// `buffer`, waiting as the handle's COMMTIMEOUTS say, exactly as Windows
-// does for a serial port:
-//   all fields 0: no time-out; wait until `bytesToRead` bytes are in.
-//   ReadIntervalTimeout MAXDWORD, both total fields 0: return at once with
-//     whatever has arrived, possibly nothing.
-//   ReadIntervalTimeout and ReadTotalTimeoutMultiplier MAXDWORD, constant C
-//     with 0 < C < MAXDWORD: return at once if any bytes are there; else wait
-//     up to C ms for the first byte and return as soon as something arrived.
-//   otherwise: the read ends after multiplier × bytesToRead + constant ms in
-//     all (no total limit when both are 0), and, when ReadIntervalTimeout is
-//     not 0, once more than that many ms pass after a received byte without
-//     the next one.
-// A time-out is no failure: the call returns TRUE with fewer bytes (perhaps
-// none), and the bytes of `buffer` past those read are left untouched. Every
-// wait is a poll against a monotonic deadline. Only synchronous reads are
-// done: `overlapped` must be nullptr. `bytesRead` may be nullptr.
+// ReadFile: reads up to `bytesToRead` bytes (n) from the open device into
+// `buffer`, waiting as the handle's COMMTIMEOUTS say, with the rules of
+// Windows' serial drivers (ReadIntervalTimeout I, ReadTotalTimeoutMultiplier
+// M and ReadTotalTimeoutConstant C, in ms):
+//   all zero: no time-out; the read waits until n bytes are in.
+//   I = MAXDWORD, M = 0, C = 0: return at once with whatever has arrived,
+//     possibly nothing.
+//   I = MAXDWORD, M = MAXDWORD, 0 < C < MAXDWORD: return at once if any
+//     bytes are there; else wait up to C for the first byte and return as
+//     soon as something arrived.
+//   I = MAXDWORD with other totals (C < MAXDWORD, not both 0): the same,
+//     waiting up to M × n + C for the first byte (M = MAXDWORD counts as
+//     0). With C = MAXDWORD Windows sets no timer: the read waits for n.
+//   I only (0 < I < MAXDWORD, M = C = 0): no limit on the wait for the first
+//     byte; after each byte the read ends once I passes without the next.
+//   totals only (I = 0): the read ends after M × n + C in all.
+//   both: whichever of the two limits comes first.
+// The read always ends as soon as n bytes are in. A time-out is no failure:
+// the call returns TRUE with fewer bytes (perhaps none), and the bytes of
+// `buffer` past those read are left untouched. Every wait is a poll against
+// a monotonic deadline (read_rules.h has the rules as a pure function).
+// Only synchronous reads are done: `overlapped` must be nullptr. `bytesRead`
+// may be nullptr.
+//
+// A device that fails or goes away after some bytes came in this call (bytes
+// that arrive together with a hang-up, say) gives those bytes first: this
+// call returns TRUE with them, and the next call fails.
 //
 // Returns TRUE with *bytesRead set to the count read (0 ≤ count ≤
 // bytesToRead) when the count was reached or a time-out ended the read.
-// Returns FALSE with *bytesRead set to the bytes read before the failure and
-// the last error set to:
-//   EBADF   not a live handle;
-//   EINVAL  `buffer` is nullptr with a nonzero count, or `overlapped` given;
-//   EIO     the device vanished (a pseudo-terminal whose other side closed,
-//           an unplugged adapter): poll reported POLLHUP or POLLERR, or
-//           read() gave end-of-file right after poll said the device was
-//           readable or while the device reports a hang-up;
-//   the errno of read() or poll() otherwise (EIO is the usual one).
+// Returns FALSE with *bytesRead set to 0 and the last error set to:
+//   ERROR_INVALID_HANDLE     not a live handle;
+//   ERROR_INVALID_PARAMETER  `buffer` is nullptr with a nonzero count, or
+//                            `overlapped` given;
+//   ERROR_BAD_COMMAND        the device vanished (a pseudo-terminal whose
+//                            other side closed, an unplugged adapter): read()
+//                            failed with EIO, poll reported POLLHUP or
+//                            POLLERR, or read() gave end-of-file right after
+//                            poll said the device was readable or while the
+//                            device reports a hang-up;
+//   the code for the errno of read() or poll() otherwise.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
               LPOVERLAPPED overlapped) {
   DWORD got = 0;
@@ -116,31 +115,40 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
   if (bytesToRead == 0) return finish_transfer(TRUE, got, bytesRead);
 
   unsigned char* bytes = static_cast<unsigned char*>(buffer);
-  ReadPlan plan = plan_for(record->timeouts, bytesToRead);
-  Deadline interval_end = Deadline::never();
+  corvane_posix::ReadRule rule = corvane_posix::read_rule_for(record->timeouts, bytesToRead);
+  corvane_posix::ReadProgress progress;
+  progress.began_ns = corvane_posix::monotonic_now_ns();
   bool poll_said_readable = false;
   for (;;) {
     DWORD before = got;
     int error = 0;
     Drain drained = drain_available(record->fd, bytes, bytesToRead, &got, &error);
-    if (drained == Drain::failed) return finish_transfer(corvane_posix::fail(error), got, bytesRead);
+    progress.now_ns = corvane_posix::monotonic_now_ns();
+    progress.got = got;
+    if (got > before) progress.last_byte_ns = progress.now_ns;
+    if (drained == Drain::failed) return end_with_failure(error, got, bytesRead);
     // End-of-file right after poll said readable, or on a hung-up device,
     // is the device gone; otherwise (VMIN 0) it is a quiet line.
     if (drained == Drain::end_of_file &&
         ((poll_said_readable && got == before) || device_gone(record->fd))) {
-      return finish_transfer(corvane_posix::fail(EIO), got, bytesRead);
+      return end_with_failure(EIO, got, bytesRead);
     }
-    if (got == bytesToRead || !plan.wait_at_all) return finish_transfer(TRUE, got, bytesRead);
-    if (plan.return_on_any && got > 0) return finish_transfer(TRUE, got, bytesRead);
-    if (plan.has_interval && got > before) interval_end = Deadline::after_ms(plan.interval_ms);
 
-    Deadline until = plan.total.earlier(interval_end);
-    corvane_posix::PollOutcome outcome = corvane_posix::poll_until(record->fd, POLLIN, until, &error);
-    switch (outcome) {
-      case corvane_posix::PollOutcome::ready: poll_said_readable = true; break;
-      case corvane_posix::PollOutcome::timed_out: return finish_transfer(TRUE, got, bytesRead);
-      case corvane_posix::PollOutcome::hung_up: return finish_transfer(corvane_posix::fail(EIO), got, bytesRead);
-      case corvane_posix::PollOutcome::failed: return finish_transfer(corvane_posix::fail(error), got, bytesRead);
+    corvane_posix::ReadStep step = corvane_posix::next_read_step(rule, bytesToRead, progress);
+    if (step.finished) return finish_transfer(TRUE, got, bytesRead);
+    switch (corvane_posix::poll_until(record->fd, POLLIN, deadline_for(step, progress.now_ns), &error)) {
+      case corvane_posix::PollOutcome::ready:
+        poll_said_readable = true;
+        break;
+      case corvane_posix::PollOutcome::timed_out:
+        // The next step finds the limit reached, unless a byte came just now.
+        break;
+      case corvane_posix::PollOutcome::hung_up:
+        // Bytes may have come with the hang-up: they are the caller's.
+        drain_available(record->fd, bytes, bytesToRead, &got, &error);
+        return end_with_failure(EIO, got, bytesRead);
+      case corvane_posix::PollOutcome::failed:
+        return end_with_failure(error, got, bytesRead);
     }
   }
 }

@@ -6,7 +6,8 @@
 // are accepted as given.
 //
 // Returns TRUE for a live handle.
-// Returns FALSE with last error EBADF for anything else.
+// Returns FALSE with the last error set to ERROR_INVALID_HANDLE for anything
+// else.
 BOOL SetupComm(HANDLE file, DWORD /*inQueue*/, DWORD /*outQueue*/) {
   return corvane_posix::record_of(file) != nullptr ? TRUE : FALSE;
 }

@@ -19,12 +19,14 @@
 //   PurgeComm      tcflush of the directions asked for.
 //   EscapeCommFunction  SETRTS/CLRRTS/SETDTR/CLRDTR through the modem-control
 //                  ioctls; FALSE where the device has no modem lines.
-//   GetLastError   the errno of the last failed call of this layer;
-//   SetLastError   sets it, as callers on Windows may.
+//   GetLastError   the Win32 error code of the last failed call of this
+//                  layer: the errno it met, turned into the code Windows
+//                  gives for the same condition on a serial port
+//                  (last_error.cpp holds the one table);
+//   SetLastError   sets the code as given, as callers on Windows may.
 #ifndef CORVANE_PLATFORM_POSIX_WIN32_SUBSET_H
 #define CORVANE_PLATFORM_POSIX_WIN32_SUBSET_H
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -55,9 +57,26 @@ static HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintpt
 
 constexpr DWORD MAXDWORD = 0xFFFFFFFFu;
 
-// Last-error codes are errno values here (GetLastError returns errno), under
-// the Windows names the callers use.
-constexpr DWORD ERROR_INVALID_NAME = ENAMETOOLONG;
+// The Win32 error codes that GetLastError returns here, under their Windows
+// names, with the meaning Windows gives each; last_error.cpp says which
+// condition of a POSIX device comes out as which.
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;       // "Incorrect function."
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_BAD_COMMAND = 22;            // "The device does not recognize the command."
+constexpr DWORD ERROR_GEN_FAILURE = 31;            // "A device attached to the system is not functioning."
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_SEM_TIMEOUT = 121;           // "The semaphore timeout period has expired."
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_OPERATION_ABORTED = 995;
+constexpr DWORD ERROR_NOACCESS = 998;              // "Invalid access to memory location."
+constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;

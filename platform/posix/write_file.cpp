@@ -35,10 +35,12 @@ Deadline write_deadline(const COMMTIMEOUTS& timeouts, DWORD count) {
 // (bytesToWrite, or fewer after a time-out).
 // Returns FALSE with *bytesWritten set to the bytes taken before the failure
 // and the last error set to:
-//   EBADF   not a live handle;
-//   EINVAL  `buffer` is nullptr with a nonzero count, or `overlapped` given;
-//   EIO     the device vanished (POLLHUP or POLLERR while waiting);
-//   the errno of write() or poll() otherwise (EIO is the usual one).
+//   ERROR_INVALID_HANDLE     not a live handle;
+//   ERROR_INVALID_PARAMETER  `buffer` is nullptr with a nonzero count, or
+//                            `overlapped` given;
+//   ERROR_BAD_COMMAND        the device vanished (write() failed with EIO, or
+//                            POLLHUP or POLLERR while waiting);
+//   the code for the errno of write() or poll() otherwise.
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped) {
   DWORD sent = 0;

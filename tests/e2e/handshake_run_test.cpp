@@ -132,7 +132,7 @@ const std::vector<Scenario> kScenarios = {
 
     // The port is held by someone else.
     {"port_busy", {"--busy"}, {"on"},
-     "Contacting Corvane\nCreateFile for \\\\.\\COM1 failed 16\nCorvane not found on COM1\n", 1, kUntouched, 1, "",
+     "Contacting Corvane\nCreateFile for \\\\.\\COM1 failed 5\nCorvane not found on COM1\n", 1, kUntouched, 1, "",
      {}},
 
     // The command line alone decides: the port is never opened.

@@ -145,7 +145,7 @@ const std::vector<VanishCase> kVanishCases = {
      kUntouched, kDialogueLimit},
     {"pnp-reply", Reached("KVT") + kFailedRead + "Do PNP failed\n" + kNotFound, 1, kUntouched, kDialogueLimit},
     {"fast-line",
-     Reached("KVT3052") + "Write Failed: 5\nWrite Setup Request failed: 5\nPNP HS Failed\n" + kNotFound, 1,
+     Reached("KVT3052") + "Write Failed: 22\nWrite Setup Request failed: 22\nPNP HS Failed\n" + kNotFound, 1,
      kUntouched, kDialogueLimit},
     {"setup-request", HandshakeFailed("KVT3052", kFailedRead), 1, kUntouched, kDialogueLimit},
     {"ready-reply", HandshakeFailed("KVT3052", "KESTRAVIN" + kFailedRead), 1, kUntouched, kDialogueLimit},
@@ -241,7 +241,7 @@ TEST(BusyPort, SecondRunIsRefusedWhileTheFirstCompletes) {
   ASSERT_TRUE(emulator.WaitForError("port opened (open 1)", kRunLimit));
   ASSERT_TRUE(emulator.WaitForError("line set to 1200 baud", kRunLimit));
   const ProcessResult refused = RunBounded({kToolBinary, "off"}, {{"COM1", link}}, kRunLimit);
-  EXPECT_EQ(refused.out, "Contacting Corvane\nCreateFile for \\\\.\\COM1 failed 16\n" + kNotFound);
+  EXPECT_EQ(refused.out, "Contacting Corvane\nCreateFile for \\\\.\\COM1 failed 5\n" + kNotFound);
   EXPECT_EQ(refused.exit_status, 1);
 
   const ProcessResult held = holder.Finish(kRunLimit);

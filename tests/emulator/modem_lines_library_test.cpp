@@ -203,6 +203,61 @@ TEST_F(ModemLinesLibrary, MissingArgumentFailsAsOnAPort) {
   EXPECT_FALSE(NextReport(0));
 }
 
+// CORVANE_MODEM_LINES_ABSENT makes the slave a port without modem lines that
+// answers with the errno named; any other value leaves the lines emulated.
+struct AbsentCase {
+  const char* name;
+  const char* value;
+  int error;  // 0: the lines are emulated
+};
+
+std::ostream& operator<<(std::ostream& out, const AbsentCase& c) { return out << c.name; }
+
+class ModemLinesAbsent : public ModemLinesLibrary, public testing::WithParamInterface<AbsentCase> {
+ protected:
+  void TearDown() override {
+    unsetenv(CORVANE_MODEM_LINES_ABSENT_ENV);
+    ModemLinesLibrary::TearDown();
+  }
+};
+
+TEST_P(ModemLinesAbsent, AnswersAsAPortWithoutLines) {
+  const AbsentCase& c = GetParam();
+  ASSERT_EQ(Set(TIOCMBIC, TIOCM_DTR), 0);
+  ASSERT_TRUE(NextReport());
+  setenv(CORVANE_MODEM_LINES_ABSENT_ENV, c.value, 1);
+
+  int bits = -1;
+  errno = 0;
+  const int got = ioctl_(slave_, TIOCMGET, &bits);
+  const int got_errno = errno;
+  errno = 0;
+  const int set = Set(TIOCMBIS, TIOCM_DTR);
+  const int set_errno = errno;
+  if (c.error != 0) {
+    EXPECT_EQ(got, -1);
+    EXPECT_EQ(got_errno, c.error);
+    EXPECT_EQ(set, -1);
+    EXPECT_EQ(set_errno, c.error);
+    EXPECT_FALSE(NextReport(0)) << "a port without lines reports nothing";
+  } else {
+    EXPECT_EQ(got, 0);
+    EXPECT_EQ(bits, TIOCM_RTS | kFixedInputs);
+    EXPECT_EQ(set, 0);
+    EXPECT_TRUE(NextReport());
+  }
+  // The state kept before is the state after: a refused request changes none.
+  unsetenv(CORVANE_MODEM_LINES_ABSENT_ENV);
+  EXPECT_EQ(Lines(), (c.error != 0 ? TIOCM_RTS : TIOCM_RTS | TIOCM_DTR) | kFixedInputs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ModemLinesAbsent,
+    testing::Values(AbsentCase{"einval", "EINVAL", EINVAL}, AbsentCase{"enotty", "ENOTTY", ENOTTY},
+                    AbsentCase{"empty", "", 0}, AbsentCase{"lower_case", "einval", 0},
+                    AbsentCase{"other_errno", "EIO", 0}),
+    [](const testing::TestParamInfo<AbsentCase>& info) { return info.param.name; });
+
 // Where the C library's answer is left as it is: the call's result and errno
 // are those of the real ioctl, and nothing is reported.
 struct PassCase {

@@ -1,6 +1,5 @@
 // Line settings through GetCommState and SetCommState, checked from the
 // other side of the pty (the master sees the slave's termios).
-#include <cerrno>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <string>
@@ -45,7 +44,7 @@ TEST_F(CommState, NonStandardRateFailsAndKeepsTheLine) {
     DCB dcb = reported_state();
     dcb.BaudRate = rate;
     EXPECT_FALSE(SetCommState(port, &dcb)) << rate;
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(EINVAL)) << rate;
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << rate;
     termios seen = pty.settings();
     EXPECT_EQ(cfgetospeed(&seen), static_cast<speed_t>(B1200)) << rate;
   }
@@ -140,7 +139,7 @@ TEST_F(CommState, RefusesFramesWindowsRefuses) {
     dcb.fRtsControl = bad.rts_control;
     EXPECT_FALSE(SetCommState(port, &dcb)) << int(bad.byte_size) << "/" << int(bad.parity) << "/"
                                            << int(bad.stop_bits) << "/" << bad.rts_control;
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(EINVAL));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   }
 }
 
