@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bcsp/packet.h"
@@ -411,13 +412,34 @@ INSTANTIATE_TEST_SUITE_P(
         Limit{"AnsweredAt2001Ms", 0, false, 2001, 0, 2000.0, {0}}),
     [](const ::testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });
 
+TEST_F(LinkTest, AnswerThatNeverCameLeavesTheNextWriteWorking) {
+  peer::Config config;
+  // Every send of the module's answer to the first request is lost, so the
+  // module gives it up after its eighth send and numbers the next answer on.
+  config.drop_outgoing = [](const bcsp::Packet& p) {
+    return IsAnswer(p) && p.payload.size() == 5 && p.payload[1] == 1;
+  };
+  StartPeer(std::move(config));
+
+  ASSERT_NE(Open(), 0u);
+  EXPECT_EQ(write_uart_config(connection_, 0xA8), 0);
+  EXPECT_EQ(Now(), 2000.0);
+  // The two sides' numbering may disagree now: the next write starts the
+  // link afresh.
+  EXPECT_EQ(write_host_interface(connection_, 4), 1);
+  EXPECT_EQ(write_vm_disable(connection_, 0), 1);
+  EXPECT_EQ(TimesOf(IsSync), (std::vector<double>{0, 2000}));
+  EXPECT_EQ(Module().stored(), kRunOn);
+}
+
 struct LinkAnswer {
   const char* name;
-  const char* withheld;  // the module's own answer that never gets through
-  int at;                // ms at which the wire page's frame of it arrives
+  std::vector<const char*> withheld;  // the module's own answers that never get through
+  std::vector<std::pair<int, Bytes>> frames;  // ms, and the wire page's frame then
   bool up;
   double ends;
-  std::size_t syncs;
+  std::vector<double> syncs;
+  std::vector<double> confs;
 };
 
 void PrintTo(const LinkAnswer& c, std::ostream* os) { *os << c.name; }
@@ -428,24 +450,35 @@ TEST_P(LinkLimit, LinkIsUpOnlyWithin2000MsOfTheFirstSync) {
   const LinkAnswer& c = GetParam();
   peer::Config config;
   config.drop_outgoing = [withheld = c.withheld](const bcsp::Packet& p) {
-    return linktest::IsLink(p, withheld);
+    for (const char* message : withheld) {
+      if (linktest::IsLink(p, message)) return true;
+    }
+    return false;
   };
   StartPeer(std::move(config));
-  const bool syna = std::string(c.withheld) == "SYNA";
-  line_->Schedule(milliseconds(c.at), syna ? kSynaFrame : kConaFrame);
+  for (const auto& [at, frame] : c.frames) line_->Schedule(milliseconds(at), frame);
 
   EXPECT_EQ(Open() != 0, c.up);
   EXPECT_EQ(Now(), c.ends);
-  EXPECT_EQ(TimesOf(IsSync).size(), c.syncs);
+  EXPECT_EQ(TimesOf(IsSync), c.syncs);
+  EXPECT_EQ(TimesOf(IsConf), c.confs);
   EXPECT_EQ(fake::State().openHandles, c.up ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LinkLimit,
-    ::testing::Values(LinkAnswer{"SynaAt1999Ms", "SYNA", 1999, true, 1999.0, 8},
-                      LinkAnswer{"SynaAt2001Ms", "SYNA", 2001, false, 2000.0, 8},
-                      LinkAnswer{"ConaAt1999Ms", "CONA", 1999, true, 1999.0, 1},
-                      LinkAnswer{"ConaAt2001Ms", "CONA", 2001, false, 2000.0, 1}),
+    ::testing::Values(
+        LinkAnswer{"SynaAt1999Ms", {"SYNA"}, {{1999, kSynaFrame}}, true, 1999.0, Beat(0, 8),
+                   {1999}},
+        LinkAnswer{"SynaAt2001Ms", {"SYNA"}, {{2001, kSynaFrame}}, false, 2000.0, Beat(0, 8),
+                   {}},
+        LinkAnswer{"ConaAt1999Ms", {"CONA"}, {{1999, kConaFrame}}, true, 1999.0, {0},
+                   Beat(0, 8)},
+        LinkAnswer{"ConaAt2001Ms", {"CONA"}, {{2001, kConaFrame}}, false, 2000.0, {0},
+                   Beat(0, 8)},
+        // CONF has what is left of the one limit, not a limit of its own.
+        LinkAnswer{"SynaAt1000MsConaNever", {"SYNA", "CONA"}, {{1000, kSynaFrame}}, false,
+                   2000.0, Beat(0, 4), Beat(1000, 4)}),
     [](const ::testing::TestParamInfo<LinkAnswer>& info) { return std::string(info.param.name); });
 
 // --- Sequence numbers on the wire ------------------------------------------
