@@ -31,7 +31,6 @@ TEST(LinkOnAPseudoTerminal, InitThreeWritesAndClose) {
   peer.Start({});
   ASSERT_EQ(setenv("COM1", peer.slave_path().c_str(), 1), 0);
 
-  const auto start = std::chrono::steady_clock::now();
   const std::uint32_t connection = init_prodtest(1, "COM1", 115200, 1);
   ASSERT_NE(connection, 0u);
 
@@ -48,9 +47,6 @@ TEST(LinkOnAPseudoTerminal, InitThreeWritesAndClose) {
   EXPECT_EQ(write_host_interface(connection, 4), 1);
   EXPECT_EQ(write_vm_disable(connection, 0), 1);
   close_prodtest(connection);
-  // A module that answers at once needs no resend; the bound is generous
-  // so that a loaded machine does not fail it, and still far below one.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
 
   // The port is free again.
   HANDLE port = CreateFileA("\\\\.\\COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -216,6 +216,47 @@ INSTANTIATE_TEST_SUITE_P(EachStep, OpenFails,
                            return std::string(info.param.call);
                          });
 
+// --- A port that fails ------------------------------------------------------
+
+TEST_F(LinkTest, ReadFailureEndsTheInitAtOnceWithThePortClosed) {
+  peer::Config config;
+  config.drop_outgoing = [](const bcsp::Packet&) { return true; };
+  StartPeer(std::move(config));
+  line_->ScheduleReadFailure(milliseconds(100), 5);
+  EXPECT_EQ(Open(), 0u);
+  EXPECT_EQ(Now(), 100.0);
+  EXPECT_EQ(fake::State().openHandles, 0);
+}
+
+TEST_F(LinkTest, ReadFailureEndsTheWriteAtOnceAndTheNextStartsTheLinkAfresh) {
+  bool quiet = false;
+  peer::Config config;
+  config.drop_outgoing = [&quiet](const bcsp::Packet&) { return quiet; };
+  StartPeer(std::move(config));
+  ASSERT_NE(Open(), 0u);
+  quiet = true;
+  line_->ScheduleReadFailure(milliseconds(100), 5);
+  EXPECT_EQ(write_uart_config(connection_, 0xA8), 0);
+  EXPECT_EQ(Now(), 100.0);
+  EXPECT_EQ(fake::State().openHandles, 1);  // the connection still holds the port
+
+  quiet = false;
+  EXPECT_EQ(write_uart_config(connection_, 0xA8), 1);
+  EXPECT_EQ(TimesOf(IsSync), (std::vector<double>{0, 100}));
+}
+
+TEST_F(LinkTest, WriteFileFailureEndsTheWriteAtOnce) {
+  StartPeer();
+  ASSERT_NE(Open(), 0u);
+  const std::size_t before = fake::CallsStartingWith("WriteFile").size();
+  fake::State().failures["WriteFile"] = 22;
+  EXPECT_EQ(write_uart_config(connection_, 0xA8), 0);
+  EXPECT_EQ(Now(), 0.0);
+  EXPECT_EQ(fake::CallsStartingWith("WriteFile").size(), before + 1);
+  fake::State().failures.erase("WriteFile");
+  EXPECT_EQ(write_uart_config(connection_, 0xA8), 1);
+}
+
 // --- Connection values -----------------------------------------------------
 
 TEST_F(LinkTest, SecondInitWhileOpenFailsAndLeavesTheOpenOneWorking) {

@@ -25,7 +25,11 @@ ScriptedLine::ScriptedLine(Config config)
 ScriptedLine::~ScriptedLine() { fake::State().beforeRead = nullptr; }
 
 void ScriptedLine::Schedule(std::chrono::milliseconds at, Bytes bytes) {
-  schedule_.emplace(Start() + at, std::move(bytes));
+  schedule_.emplace(Start() + at, Scheduled{std::move(bytes), std::nullopt});
+}
+
+void ScriptedLine::ScheduleReadFailure(std::chrono::milliseconds at, DWORD error) {
+  schedule_.emplace(Start() + at, Scheduled{{}, error});
 }
 
 void ScriptedLine::Settle() {
@@ -85,7 +89,9 @@ std::optional<TimePoint> ScriptedLine::NextEvent() const {
 void ScriptedLine::RunDue(TimePoint now) {
   module_.Tick(now);
   while (!schedule_.empty() && schedule_.begin()->first <= now) {
-    Put(schedule_.begin()->second);
+    const Scheduled& due = schedule_.begin()->second;
+    Put(due.bytes);
+    if (due.failure) fake::State().reads.push_back(fake::ReadFailure(*due.failure));
     schedule_.erase(schedule_.begin());
   }
 }

@@ -12,6 +12,9 @@
 //                          scripted platform's reads (call fake::Reset first)
 //   Schedule(at, bytes)    bytes put on the line toward the host at `at`
 //                          after the start, as they are, besides the module
+//   ScheduleReadFailure(at, error)
+//                          the read that takes what came before it then fails
+//                          with that error, as a port whose device vanished
 //   Settle()               hands the module what the host has written since
 //   Idle(duration)         time passes with the host doing nothing; what the
 //                          module sends waits in the port's input queue
@@ -43,6 +46,7 @@ class ScriptedLine {
   ScriptedLine& operator=(const ScriptedLine&) = delete;
 
   void Schedule(std::chrono::milliseconds at, Bytes bytes);
+  void ScheduleReadFailure(std::chrono::milliseconds at, DWORD error);
   void Settle();
   void Idle(std::chrono::milliseconds duration);
   const Module& module() const { return module_; }
@@ -59,8 +63,13 @@ class ScriptedLine {
   void Put(const Bytes& bytes);
   bool Unread() const;
 
+  struct Scheduled {
+    Bytes bytes;
+    std::optional<DWORD> failure;
+  };
+
   Module module_;
-  std::multimap<TimePoint, Bytes> schedule_;
+  std::multimap<TimePoint, Scheduled> schedule_;
   std::size_t delivered_ = 0;  // bytes of the host's the module has had
   std::size_t reads_ = 0;
 };
