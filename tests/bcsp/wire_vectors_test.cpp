@@ -1,9 +1,9 @@
-// The rules both ends of the module link share, checked against the wire
-// page's own bytes and numbers rather than one end against the other (a wrong
-// rule would be wrong on both alike): whole frames as they travel, the
+// The rules both ends of the module link share, checked against the
+// protocol's own bytes and numbers rather than one end against the other (a
+// wrong rule would be wrong on both alike): whole frames as they travel, the
 // settings messages, sequence numbers across their wrap, the channels'
 // reliable flags, the resend beat and the send limit, the longest frame.
-// Every byte string below was worked out by hand from the wire page (and its
+// Every byte string below was worked out by hand from the protocol (and its
 // CRCs with an independent CRC-16/CCITT-FALSE), not produced by this code.
 #include <gtest/gtest.h>
 
@@ -118,7 +118,7 @@ TEST(WireCrc, CheckValueAndThePacketsCrcHighByteFirst) {
 
 // --- Settings messages -----------------------------------------------------
 
-TEST(WireSettings, RequestsAndAnswersAsThePageLaysThemOut) {
+TEST(WireSettings, RequestsAndAnswersLaidOutByteForByte) {
   bcsp::WriteRequest uart;
   uart.tag = 1;
   uart.setting = bcsp::kSettingUartConfig;
@@ -146,7 +146,7 @@ TEST(WireSettings, RequestsAndAnswersAsThePageLaysThemOut) {
   EXPECT_EQ(answer.status, 2);
 }
 
-TEST(WireSettings, TheNumbersThePageGives) {
+TEST(WireSettings, TheProtocolsNumbers) {
   EXPECT_EQ(bcsp::kOpWriteSetting, 0x01);
   EXPECT_EQ(bcsp::kOpWriteAnswer, 0x81);
   EXPECT_EQ(bcsp::kSettingUartConfig, 0x0001);
@@ -249,7 +249,7 @@ Bytes LongestPacket() {
   return packet;
 }
 
-TEST(WireLongest, FourPlus4095PlusTwoIsAcceptedAndEncodedAsThePageSays) {
+TEST(WireLongest, FourPlus4095PlusTwoIsAcceptedAndEncodedByteForByte) {
   EXPECT_EQ(bcsp::kMaxPacketSize, 4101u);
   EXPECT_EQ(bcsp::kMaxPayloadSize, 4095u);
 

@@ -114,7 +114,7 @@ class LinkTest : public ::testing::Test {
   std::uint32_t connection_ = 0;
 };
 
-// 0, 250, 500, ... : `count` sends on the wire page's 250 ms beat from `first`.
+// 0, 250, 500, ... : `count` sends on the link's 250 ms beat from `first`.
 inline std::vector<double> Beat(double first, int count) {
   std::vector<double> times;
   for (int i = 0; i < count; ++i) times.push_back(first + 250.0 * i);

@@ -3,7 +3,8 @@
 // purge), which arguments and connection values it refuses without touching
 // the port, when a write counts as done, its two limits (8 sends of a request,
 // 2000 ms for the link and for an answer), and what a write that moves no
-// bytes does. Bytes are checked against the wire page's own, written out.
+// bytes does. Bytes are checked against the protocol's own, written out by
+// hand.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -35,7 +36,7 @@ using linktest::Now;
 using peer::Bytes;
 using std::chrono::milliseconds;
 
-// Frames as the wire page spells them, CRC on.
+// Frames as the protocol spells them, CRC on.
 const Bytes kSyncFrame = {0xC0, 0x40, 0x41, 0x00, 0x7E, 'S', 'Y', 'N', 'C', 0x08, 0x91, 0xC0};
 const Bytes kSynaFrame = {0xC0, 0x40, 0x41, 0x00, 0x7E, 'S', 'Y', 'N', 'A', 0x28, 0xD3, 0xC0};
 const Bytes kConaFrame = {0xC0, 0x40, 0x41, 0x00, 0x7E, 'C', 'O', 'N', 'A', 0xC2, 0xB7, 0xC0};
@@ -413,7 +414,7 @@ struct Limit {
   const char* name;
   int acks_lost;       // the module's acknowledgements of the request lost
   bool module_answers; // whether the module's own answers get through
-  int answer_at;       // ms at which the wire page's answer frame arrives; -1 never
+  int answer_at;       // ms at which kFirstAnswerFrame arrives; -1 never
   int done;
   double at;
   std::vector<double> sends;
@@ -476,7 +477,7 @@ TEST_F(LinkTest, AnswerThatNeverCameLeavesTheNextWriteWorking) {
 struct LinkAnswer {
   const char* name;
   std::vector<const char*> withheld;  // the module's own answers that never get through
-  std::vector<std::pair<int, Bytes>> frames;  // ms, and the wire page's frame then
+  std::vector<std::pair<int, Bytes>> frames;  // ms, and the frame then
   bool up;
   double ends;
   std::vector<double> syncs;
