@@ -181,6 +181,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, 
     *bytesRead = 0;
     if (fake::RecordAndCheckFailure("ReadFile", std::to_string(bytesToRead)) || !fake::ValidHandle(file))
         return FALSE;
+    if (platform.beforeRead)
+        platform.beforeRead(bytesToRead);
     std::uint8_t* out = static_cast<std::uint8_t*>(buffer);
     while (*bytesRead < bytesToRead && platform.nextRead < platform.reads.size()) {
         const fake::ReadStep& step = platform.reads[platform.nextRead++];

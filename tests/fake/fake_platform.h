@@ -58,6 +58,11 @@ struct Platform {
     int openHandles = 0;
     DWORD lastError = 0;
 
+    // Called when a ReadFile on the open port is about to take from the
+    // script, with the count asked for: a caller that plays the far end adds
+    // what has arrived by then (and moves its own clock to when it arrived).
+    std::function<void(DWORD bytesToRead)> beforeRead;
+
     // Called after every ReadFile that succeeded, with the count it delivered:
     // a caller that keeps its own clock lets a read that got nothing take the
     // time-out it was given. Unset, reads take no time.
