@@ -21,6 +21,8 @@
 //                  ioctls; FALSE where the device has no modem lines.
 //   GetLastError   the errno of the last failed call of this layer;
 //   SetLastError   sets it, as callers on Windows may.
+//   Sleep          a wait on the monotonic clock.
+//   GetTickCount64 milliseconds on the monotonic clock.
 #ifndef CORVANE_PLATFORM_POSIX_WIN32_SUBSET_H
 #define CORVANE_PLATFORM_POSIX_WIN32_SUBSET_H
 
@@ -32,6 +34,7 @@ typedef void* HANDLE;
 typedef std::uint32_t DWORD;
 typedef std::uint16_t WORD;
 typedef std::uint8_t BYTE;
+typedef std::uint64_t ULONGLONG;
 typedef int BOOL;
 typedef const char* LPCSTR;
 typedef void* LPVOID;
@@ -151,5 +154,6 @@ BOOL CloseHandle(HANDLE object);
 DWORD GetLastError();
 void SetLastError(DWORD errorCode);
 void Sleep(DWORD milliseconds);
+ULONGLONG GetTickCount64();
 
 #endif
