@@ -63,4 +63,5 @@ std::int32_t write_vm_disable(std::uint32_t connection, std::uint32_t value)
 void close_prodtest(std::uint32_t connection)
 {
     fake::prodtest.calls.push_back("close_prodtest(" + std::to_string(connection) + ")");
+    fake::Interrupted("close_prodtest");
 }

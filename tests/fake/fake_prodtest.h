@@ -17,7 +17,8 @@ struct Prodtest {
     std::string failingWrite;
     // The call ("init_prodtest", "write_host_interface", ...) during which
     // `signalNumber` is raised; it then fails as one whose wait was cut
-    // short (0; an init has closed its port again).
+    // short (0; an init has closed its port again). During "close_prodtest"
+    // the signal comes after the connection is closed.
     std::string signalDuring;
     int signalNumber = 0;
     std::vector<std::string> calls;  // e.g. "write_uart_config(23130,168)"
