@@ -340,6 +340,38 @@ TEST_F(RunSequenceInterrupted, SignalJustAfterTheDialogueClosesThePortAsUsual)
     EXPECT_TRUE(ProdtestCalls().empty());
 }
 
+struct CompletedCall {
+    const char* call;
+    std::vector<std::string> prodtestCalls;
+    const char* lastLine;
+};
+
+void PrintTo(const CompletedCall& c, std::ostream* os) { *os << c.call; }
+
+class RunSequenceInterruptedAsCallCompletes : public RunSequenceInterrupted,
+                                              public ::testing::WithParamInterface<CompletedCall> {};
+
+TEST_P(RunSequenceInterruptedAsCallCompletes, StartsNoFurtherWrite)
+{
+    fake::QueueText(kGoodLine);
+    fake::ProdtestState().signalDuring = GetParam().call;
+    fake::ProdtestState().signalNumber = SIGINT;
+    fake::ProdtestState().signalCallCompletes = true;
+    RunResult run = RunWith({"on"});
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.output, "Contacting Corvane\n" + kUntilSuccess + GetParam().lastLine);
+    EXPECT_EQ(ProdtestCalls(), GetParam().prodtestCalls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachCall, RunSequenceInterruptedAsCallCompletes,
+    ::testing::Values(CompletedCall{"init_prodtest", {kInit, kClose}, kPartlyWritten},
+                      CompletedCall{"write_uart_config", {kInit, "write_uart_config(23130,168)", kClose}, kPartlyWritten},
+                      CompletedCall{"write_host_interface",
+                                    {kInit, "write_uart_config(23130,168)", "write_host_interface(23130,4)", kClose},
+                                    kPartlyWritten}),
+    [](const ::testing::TestParamInfo<CompletedCall>& info) { return std::string(info.param.call); });
+
 TEST_F(RunSequenceInterrupted, SignalAfterTheLastSettingEndsTheRunAsComplete)
 {
     fake::QueueText(kGoodLine);

@@ -21,6 +21,8 @@ struct Prodtest {
     // the signal comes after the connection is closed.
     std::string signalDuring;
     int signalNumber = 0;
+    // The call still succeeds: the signal came as it completed.
+    bool signalCallCompletes = false;
     std::vector<std::string> calls;  // e.g. "write_uart_config(23130,168)"
     int portHandlesOpenAtInit = -1;   // open platform handles when init ran
 };
