@@ -212,9 +212,9 @@ int LockFree(const std::string& device)
     int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return 0;
-    int free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    int unlocked = flock(fd, LOCK_EX | LOCK_NB) == 0;
     close(fd);
-    return free;
+    return unlocked;
 }
 
 const char kInterrupted[] = "Interrupted: no module setting was written\n";
