@@ -10,9 +10,9 @@
 namespace {
 
 volatile std::sig_atomic_t cancelled = 0;
-// Written only outside signal handlers (prepare, release); a handler reads
-// the write end, which is set before any handler that calls CancelWaits can
-// be installed by a careful caller.
+// Set and cleared outside signal handlers only; a handler that runs in
+// between sees either no channel or a whole one, since it runs to its end
+// before the interrupted code goes on.
 volatile std::sig_atomic_t wake_read = -1;
 volatile std::sig_atomic_t wake_write = -1;
 
