@@ -69,7 +69,11 @@ set(CPACK_STRIP_FILES ON)
 # A umask of the builder's must not reach the package's folders.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_OUTPUT_FILE_PREFIX packages)
+# The release presets gather both packages in one folder.
+set(CORVANE_PACKAGE_DIR "" CACHE PATH "Folder the packages are written to (default: the build folder)")
+if(CORVANE_PACKAGE_DIR)
+  set(CPACK_OUTPUT_FILE_PREFIX ${CORVANE_PACKAGE_DIR})
+endif()
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
@@ -83,9 +87,9 @@ else()
   # dpkg-shlibdeps reads the libraries the binaries need.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # The synopsis is CPACK_PACKAGE_DESCRIPTION_SUMMARY; this is the rest.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-      "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-corvane-handshake finds a Corvane serial adapter on COM1 (a serial device
+      "corvane-handshake finds a Corvane serial adapter on COM1 (a serial device
 such as /dev/ttyS0 or /dev/ttyUSB0 on Linux), completes its setup handshake
 and writes three settings of its radio module over the module link: the
 UART configuration with or without its handshake bit, the host interface and
