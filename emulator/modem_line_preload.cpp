@@ -45,7 +45,8 @@ bool ModemLinePreload(const std::string& library, const std::string& channel, En
       found = true;
       break;
     }
-    tried += (tried.empty() ? "" : " or ") + place + " (" + std::strerror(errno) + ")";
+    const int why = errno;
+    tried += (tried.empty() ? "" : " or ") + place + " (" + std::strerror(why) + ")";
   }
   if (!found) {
     *error = "no modem-line library at " + tried +
