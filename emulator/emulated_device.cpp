@@ -34,6 +34,7 @@ const char* SignalName(int signal_number) {
     case SIGINT: return "SIGINT";
     case SIGHUP: return "SIGHUP";
     case SIGTERM: return "SIGTERM";
+    case SIGKILL: return "SIGKILL";
   }
   return "a signal";
 }

@@ -61,17 +61,19 @@ const char* VanishHelp() {
 // The step's lines under --signal-at's, as under --vanish-at's.
 const char* SignalHelp() {
   static const std::string text =
-      "send the command SIGNAL (TERM, INT or HUP; default TERM) at STEP, one of\n" + std::string(30, ' ') +
+      "send the command SIGNAL (TERM, INT, HUP or KILL; default TERM) at STEP, one of\n" + std::string(30, ' ') +
       "--vanish-at's steps with its timing, and carry on";
   return text.c_str();
 }
 
-// The signals a person or a service manager ends a console program with.
+// The signals a person or a service manager ends a console program with, and
+// the one that no program can catch.
 bool ParseSignal(const std::string& text, int* number) {
   const std::string name = text.compare(0, 3, "SIG") == 0 ? text.substr(3) : text;
   if (name == "TERM") *number = SIGTERM;
   else if (name == "INT") *number = SIGINT;
   else if (name == "HUP") *number = SIGHUP;
+  else if (name == "KILL") *number = SIGKILL;
   else return false;
   return true;
 }
@@ -154,7 +156,7 @@ const std::vector<OptionEntry>& OptionTable() {
          }
          o.signal_number = SIGTERM;
          if (colon != std::string::npos && !ParseSignal(v.substr(colon + 1), &o.signal_number)) {
-           *e = "no signal \"" + v.substr(colon + 1) + "\" (TERM, INT or HUP)";
+           *e = "no signal \"" + v.substr(colon + 1) + "\" (TERM, INT, HUP or KILL)";
            return false;
          }
          return true;

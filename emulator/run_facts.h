@@ -79,7 +79,7 @@ struct PortFacts {
 // The signal sent to the command (--signal-at), once it was sent.
 struct CommandSignalFacts {
   std::string step;    // as --vanish-at names it
-  std::string signal;  // "SIGTERM", "SIGINT" or "SIGHUP"
+  std::string signal;  // "SIGTERM", "SIGINT", "SIGHUP" or "SIGKILL"
 };
 
 // One discovery: an open that reached 1200 baud, with the modem lines on.
