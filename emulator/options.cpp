@@ -58,7 +58,8 @@ const char* VanishHelp() {
   return text.c_str();
 }
 
-// The step's lines under --signal-at's, as under --vanish-at's.
+// Two lines, the second under the help column: the steps are --vanish-at's,
+// listed there.
 const char* SignalHelp() {
   static const std::string text =
       "send the command SIGNAL (TERM, INT, HUP or KILL; default TERM) at STEP, one of\n" + std::string(30, ' ') +

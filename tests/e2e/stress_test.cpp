@@ -28,7 +28,7 @@ struct Build {
   // The signals that reach the tool as an interruption it handles. Wine turns
   // SIGINT into a console Ctrl-C; SIGTERM and SIGHUP have no Windows
   // counterpart that Wine raises (it ends the process as the signal would),
-  // so they are native rows only.
+  // so only the native builds have those rows.
   std::vector<int> interrupting;
   // The exit status of an interrupted run as the emulator sees it: 128 +
   // the signal natively; under Wine the low byte of 0xC000013A, which is all
@@ -50,12 +50,17 @@ struct Build {
 
 const Build& TheBuild() {
 #if defined(CORVANE_E2E_WINE)
-  static const Build build{{SIGINT}, true, true, false, true, "Invalid argument"};
+  static const Build build{/*interrupting=*/{SIGINT}, /*windows_status=*/true, /*console_drawn=*/true,
+                           /*killable=*/false, /*starts_without_stdout=*/true, /*broken_pipe=*/"Invalid argument"};
 #elif defined(CORVANE_E2E_MEMCHECK)
   // memcheck-run passes SIGKILL on no more than wine-run does.
-  static const Build build{{SIGINT, SIGTERM, SIGHUP}, false, false, false, false, "Broken pipe"};
+  static const Build build{/*interrupting=*/{SIGINT, SIGTERM, SIGHUP}, /*windows_status=*/false,
+                           /*console_drawn=*/false, /*killable=*/false, /*starts_without_stdout=*/false,
+                           /*broken_pipe=*/"Broken pipe"};
 #else
-  static const Build build{{SIGINT, SIGTERM, SIGHUP}, false, false, true, true, "Broken pipe"};
+  static const Build build{/*interrupting=*/{SIGINT, SIGTERM, SIGHUP}, /*windows_status=*/false,
+                           /*console_drawn=*/false, /*killable=*/true, /*starts_without_stdout=*/true,
+                           /*broken_pipe=*/"Broken pipe"};
 #endif
   return build;
 }
@@ -121,7 +126,7 @@ struct StressRun {
 // corvane-emulator --quiet OPTIONS -- [WRAPPER...] TOOL on: the emulator
 // prints nothing of its own on standard output, so all there is the tool's.
 StressRun RunUnderStress(const std::vector<std::string>& options, StdoutTo stdout_to,
-              const std::vector<std::string>& wrapper = {}, milliseconds limit = RunLimit(TheTool())) {
+                         const std::vector<std::string>& wrapper = {}, milliseconds limit = RunLimit(TheTool())) {
   ScratchDir scratch;
   const std::string json = scratch.File("report.json");
   std::vector<std::string> argv = {kEmulatorBinary, "--quiet", "--json", json};
@@ -181,15 +186,15 @@ struct EchoCase {
 std::ostream& operator<<(std::ostream& out, const EchoCase& c) { return out << c.name; }
 
 // ESC [ 2 J clears the screen, ESC ] 0 ; ... BEL sets the window title and
-// SO (0x0E) switches to line-drawing characters.
-const std::string kIdWithEscapes = "KVT3052\\x1b[2J\\x1b]0;title\\x07\\x0e";  // as --id takes it
-const std::string kIdShown = "KVT3052\\x1b[2J\\x1b]0;title\\x07\\x0e";         // as the tool shows it
+// SO (0x0E) switches to line-drawing characters. --id takes the escaped text,
+// which is also what the tool shows on a terminal.
+const std::string kIdEscaped = "KVT3052\\x1b[2J\\x1b]0;title\\x07\\x0e";
 const std::string kIdRaw = "KVT3052\x1b[2J\x1b]0;title\x07\x0e";
 
 const std::vector<EchoCase> kEchoCases = {
-    {"id_escapes_on_a_terminal", {"--id", kIdWithEscapes}, StdoutTo::kTerminal, Complete("on", kIdShown), 0,
+    {"id_escapes_on_a_terminal", {"--id", kIdEscaped}, StdoutTo::kTerminal, Complete("on", kIdEscaped), 0,
      kWrittenOn},
-    {"id_escapes_toward_a_pipe", {"--id", kIdWithEscapes}, StdoutTo::kPipe, Complete("on", kIdRaw), 0, kWrittenOn},
+    {"id_escapes_toward_a_pipe", {"--id", kIdEscaped}, StdoutTo::kPipe, Complete("on", kIdRaw), 0, kWrittenOn},
     {"ready_escape_on_a_terminal", {"--ready", "\\x1b[2J"}, StdoutTo::kTerminal, HandshakeFailed("KVT3052", "\\x1b"),
      1, kUntouched},
     {"ready_escape_toward_a_pipe", {"--ready", "\\x1b[2J"}, StdoutTo::kPipe, HandshakeFailed("KVT3052", "\x1b"), 1,
@@ -246,9 +251,10 @@ TEST(TricklingReply, EndsInDoPnpFailedWithinTheTimeBound) {
 // A signal at each kind of wait: the pulses' sleeps, the wait for the reply,
 // the pause after the switch to 115200, the pause after the hand-over, the
 // module link's start and its setting writes. The emulator sends it at the
-// step and holds back what the tool waits for there (--signal-at), so the tool
-// is caught waiting; it must end at once with its interruption line and
-// status, the port released, and the module holding what it held by then.
+// step (--signal-at), and where the tool waits there for the device, holds
+// back what it waits for, so that the tool is caught waiting; it must end at
+// once with its interruption line and status, the port released, and the
+// module holding what it held by then.
 
 const std::string kNoneWritten = "Interrupted: no module setting was written\n";
 const std::string kPartlyWritten = "Interrupted: the module may hold only part of the settings; repeat the run\n";
@@ -258,8 +264,8 @@ struct SignalCase {
   int signal;
   std::string output;
   ModuleValues values;
-  unsigned opens;           // by the tool, then by prodtest
-  unsigned module_writes;   // the requests the module took
+  unsigned opens;          // by the tool, then by prodtest
+  unsigned module_writes;  // the requests the module took
 };
 
 std::string SignalName(int signal_number) {
