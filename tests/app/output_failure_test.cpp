@@ -19,6 +19,7 @@
 #include "serial/port.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/fake/fake_prodtest.h"
+#include "tests/app/run_state.h"
 
 namespace {
 
@@ -39,15 +40,7 @@ void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.name; }
 
 class OutputFailure : public ::testing::TestWithParam<OutputCase> {
 protected:
-    void SetUp() override
-    {
-        fake::Reset();
-        fake::ResetProdtest();
-        PortHandle = INVALID_HANDLE_VALUE;
-        HandshakeMode = HandshakeOn;
-        InterruptedBy = 0;
-        OutputError = 0;
-    }
+    void SetUp() override { ResetRunState(); }
 
     // Runs the tool's sequence with standard output on the target, as main()
     // does from SetUpConsoleOutput to FinishOutput; the exit status.

@@ -15,6 +15,7 @@
 #include "serial/port.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/fake/fake_prodtest.h"
+#include "tests/app/run_state.h"
 
 namespace {
 
@@ -29,16 +30,7 @@ struct RunResult {
 
 class RunSequence : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        fake::Reset();
-        fake::ResetProdtest();
-        PortHandle = INVALID_HANDLE_VALUE;
-        HandshakeMode = HandshakeOn;
-        InterruptedBy = 0;
-        OutputError = 0;
-        EchoVisibleOnly = 0;
-    }
+    void SetUp() override { ResetRunState(); }
 
     RunResult RunWith(std::vector<std::string> words)
     {
