@@ -8,7 +8,9 @@
 //
 // Its steps, each on the open port:
 //   PulsePnpLines()    RTS off, DTR on, off, on, RTS on: 200 ms apart, 800 ms.
-//   ReadPnpReply()     "(", two revision bytes, the ID, ")". 1 when accepted.
+//   ReadPnpReply()     "(", two revision bytes, the ID, ")". 1 when accepted;
+//                      0 also when the reply has not closed within 256 bytes
+//                      or 3 s from the "(" (the clock is GetTickCount64).
 //   PnpHandshake()     "KESTRAVIN SETUP" out, "KESTRAVIN READY" back. 1 when
 //                      the reply matched.
 // Only ContactAdapter is meant for callers outside the adapter dialogue.

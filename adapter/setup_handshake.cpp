@@ -20,7 +20,7 @@ int PnpHandshake(void)
     Diagnostic("\n");
     for (int i = 0; i < kReadyReplyLength; ++i) {
         char c = ReadChar();
-        Diagnostic("%c", c);
+        EchoByte(c);
         if (c != kReadyReply[i])
             return 0;
     }

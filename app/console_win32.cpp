@@ -3,9 +3,17 @@
 #include <io.h>
 
 #include "app/console.h"
+#include "serial/diagnostics.h"
 
-void MakeConsoleOutputImmediate(void)
+int OpenStandardDescriptors(void)
 {
-    if (_isatty(_fileno(stdout)))
-        std::setvbuf(stdout, NULL, _IONBF, 0);
+    return 1;
+}
+
+void SetUpConsoleOutput(void)
+{
+    // The C library takes _IOLBF as full buffering, so a pipe or a file is
+    // written unbuffered too: each print at once, the same bytes.
+    std::setvbuf(stdout, NULL, _IONBF, 0);
+    EchoVisibleOnly = _isatty(_fileno(stdout)) ? 1 : 0;
 }

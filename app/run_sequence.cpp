@@ -1,10 +1,12 @@
 #include "app/run_sequence.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "adapter/adapter.h"
+#include "app/interrupt.h"
+#include "serial/diagnostics.h"
+#include "serial/interruption.h"
 #include "serial/port.h"
 #include "testlib/prodtest.h"
 
@@ -55,25 +57,48 @@ void HandOverPort(void)
     ClosePort();
 }
 
-// Writes the three settings in order and stops at the first that fails:
-// a later one is no use without the earlier ones. 1 when all were written.
+// 0 after "failed to write %s\n", unless an interruption made it fail.
+int SettingNotWritten(const char* setting)
+{
+    if (!RunInterrupted())
+        Message("failed to write %s\n", setting);
+    return 0;
+}
+
+// Writes the three settings in order and stops at the first that fails, or
+// at an interruption: a later one is no use without the earlier ones. 1 when
+// all were written.
 int WriteModuleSettings(std::uint32_t connection)
 {
     std::uint32_t uartConfig =
         HandshakeMode == HandshakeOn ? kUartConfigHandshakeOn : kUartConfigHandshakeOff;
-    if (!write_uart_config(connection, uartConfig)) {
-        std::printf("failed to write %s\n", "UART configuration");
+    if (RunInterrupted())
         return 0;
-    }
-    if (!write_host_interface(connection, kHostInterface)) {
-        std::printf("failed to write %s\n", "host interface");
+    if (!write_uart_config(connection, uartConfig))
+        return SettingNotWritten("UART configuration");
+    if (RunInterrupted())
         return 0;
-    }
-    if (!write_vm_disable(connection, kVmDisable)) {
-        std::printf("failed to write %s\n", "VM disable");
+    if (!write_host_interface(connection, kHostInterface))
+        return SettingNotWritten("host interface");
+    if (RunInterrupted())
         return 0;
-    }
+    if (!write_vm_disable(connection, kVmDisable))
+        return SettingNotWritten("VM disable");
     return 1;
+}
+
+// The last line of an interrupted run, on a line of its own even when an echo
+// was cut; returns the run's exit status.
+int ReportInterruption(int moduleLinkOpened)
+{
+    EndInterruptibleWaits();
+    if (OutputLineOpen())
+        Message("\n");
+    if (moduleLinkOpened)
+        Message("Interrupted: the module may hold only part of the settings; repeat the run\n");
+    else
+        Message("Interrupted: no module setting was written\n");
+    return InterruptionStatus();
 }
 
 }  // namespace
@@ -83,35 +108,48 @@ int RunHandshake(int argc, char** argv)
     if (argc < 2) {
         // A program started with an empty argument list has no name to show.
         const char* programName = argc > 0 && argv[0] != NULL ? argv[0] : "corvane-handshake";
-        std::printf("Usage: \n");
-        std::printf("%s [on] | [off]\n", programName);
+        Message("Usage: \n");
+        Message("%s [on] | [off]\n", programName);
         return ExitUsage;
     }
     if (!ParseHandshakeWord(argv[1])) {
-        std::printf("Invalid Argument: %s\n", argv[1]);
+        Message("Invalid Argument: %s\n", argv[1]);
         return ExitUsage;
     }
 
-    std::printf("Contacting Corvane\n");
+    // A signal ends the run at the next step; the steps it cut short have
+    // closed what they opened, as on any failure.
+    Message("Contacting Corvane\n");
     if (!ContactAdapter(kPortNumber)) {
-        std::printf("Corvane not found on COM1\n");
+        if (RunInterrupted())
+            return ReportInterruption(0);
+        Message("Corvane not found on COM1\n");
         return ExitRunFailed;
     }
-    std::printf("Success\n");
+    if (RunInterrupted()) {
+        ClosePort();
+        return ReportInterruption(0);
+    }
+    Message("Success\n");
 
     HandOverPort();
+    if (RunInterrupted())
+        return ReportInterruption(0);
 
     std::uint32_t connection = init_prodtest(kTransportBcsp, kModulePort, kModuleBaudRate, kModuleCrc);
     if (connection == 0) {
-        std::printf("failed to open BCSP\n");
+        if (RunInterrupted())
+            return ReportInterruption(0);
+        Message("failed to open BCSP\n");
         return ExitRunFailed;
     }
     int written = WriteModuleSettings(connection);
     close_prodtest(connection);
     if (!written)
-        return ExitRunFailed;
+        return RunInterrupted() ? ReportInterruption(1) : ExitRunFailed;
+    EndInterruptibleWaits();
 
-    std::printf("Handshake set %s\n", HandshakeWord());
-    std::printf("Please power off and on Corvane Device\n");
+    Message("Handshake set %s\n", HandshakeWord());
+    Message("Please power off and on Corvane Device\n");
     return ExitSettingsWritten;
 }

@@ -178,7 +178,11 @@ void Adapter::OnTime(TimePoint now) {
 }
 
 void Adapter::SendPnpReply(TimePoint now) {
-  Bytes reply{options_.first_byte};
+  // Reserved whole, so the appends never grow a one-byte vector: g++ 12's
+  // -O2 bounds analysis mistakes that growth for a write past its end.
+  Bytes reply;
+  reply.reserve(1 + options_.revision.size() + options_.id.size() + 1 + options_.after.size());
+  reply.push_back(options_.first_byte);
   reply.insert(reply.end(), options_.revision.begin(), options_.revision.end());
   reply.insert(reply.end(), options_.id.begin(), options_.id.end());
   if (options_.ending == ReplyEnding::kParenthesis) {

@@ -12,25 +12,45 @@
 namespace emulator {
 namespace {
 
-// The build puts the library in preload/ beside the emulator.
-std::string BuiltLibrary() {
+// The emulator's own folder, with its trailing slash; empty when the system
+// does not say where the running program lies.
+std::string OwnFolder() {
   char self[PATH_MAX];
   const ssize_t got = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (got <= 0) return std::string("preload/") + CORVANE_MODEM_LINES_LIBRARY_NAME;
+  if (got <= 0) return std::string();
   std::string path(self, static_cast<std::size_t>(got));
   path.resize(path.rfind('/') + 1);
-  return path + "preload/" + CORVANE_MODEM_LINES_LIBRARY_NAME;
+  return path;
+}
+
+// Where the library may lie, in the order tried: preload/ beside an emulator
+// in its build folder, then the library folder of an installed tree, found
+// from the emulator's own folder so that a moved tree still finds it.
+std::vector<std::string> LibraryPlaces() {
+  const std::string folder = OwnFolder();
+  return {folder + "preload/" + CORVANE_MODEM_LINES_LIBRARY_NAME,
+          folder + CORVANE_MODEM_LINES_INSTALLED_DIR + "/" + CORVANE_MODEM_LINES_LIBRARY_NAME};
 }
 
 }  // namespace
 
 bool ModemLinePreload(const std::string& library, const std::string& channel, Environment* environment,
                       std::string* error) {
-  const std::string wanted = library.empty() ? BuiltLibrary() : library;
+  const std::vector<std::string> places = library.empty() ? LibraryPlaces() : std::vector<std::string>{library};
   char absolute[PATH_MAX];
-  if (realpath(wanted.c_str(), absolute) == nullptr || access(absolute, R_OK) != 0) {
-    *error = "no modem-line library at " + wanted + " (" + std::strerror(errno) +
-             "); build it, name it with --modem-lines-library, or give --no-modem-lines";
+  bool found = false;
+  std::string tried;
+  for (const std::string& place : places) {
+    if (realpath(place.c_str(), absolute) != nullptr && access(absolute, R_OK) == 0) {
+      found = true;
+      break;
+    }
+    const int why = errno;
+    tried += (tried.empty() ? "" : " or ") + place + " (" + std::strerror(why) + ")";
+  }
+  if (!found) {
+    *error = "no modem-line library at " + tried +
+             "; build it, name it with --modem-lines-library, or give --no-modem-lines";
     return false;
   }
   const char* before = getenv("LD_PRELOAD");

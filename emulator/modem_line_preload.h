@@ -15,8 +15,8 @@ namespace emulator {
 using Environment = std::vector<std::pair<std::string, std::string>>;  // name, value
 
 // library: the path given by --modem-lines-library, or empty for the one
-// built beside the emulator. False, with *error set, when there is no
-// library at that path.
+// built beside the emulator or, failing that, the one installed with it.
+// False, with *error set, when there is no library at any of those paths.
 bool ModemLinePreload(const std::string& library, const std::string& channel, Environment* environment,
                       std::string* error);
 

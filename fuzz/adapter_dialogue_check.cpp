@@ -7,6 +7,7 @@
 #include "adapter/adapter.h"
 #include "fuzz/fuzz_assert.h"
 #include "fuzz/pnp_reference.h"
+#include "serial/diagnostics.h"
 #include "serial/port.h"
 #include "tests/fake/fake_platform.h"
 
@@ -51,8 +52,11 @@ private:
 
 }  // namespace
 
-void CheckAdapterDialogue(const std::vector<std::uint8_t>& line)
+namespace {
+
+void CheckWithEcho(const std::vector<std::uint8_t>& line, bool onTerminal)
 {
+    EchoVisibleOnly = onTerminal ? 1 : 0;
     fake::Reset();
     PortHandle = INVALID_HANDLE_VALUE;
     for (std::uint8_t byte : line)
@@ -62,7 +66,8 @@ void CheckAdapterDialogue(const std::vector<std::uint8_t>& line)
     const int result = ContactAdapter(1);
     const std::string diagnostics = captured.Take();
 
-    const fuzzref::DialogueVerdict expected = fuzzref::ExpectedDialogue(line);
+    EchoVisibleOnly = 0;
+    const fuzzref::DialogueVerdict expected = fuzzref::ExpectedDialogue(line, onTerminal);
     const fake::Platform& port = fake::State();
     FUZZ_ASSERT(result == expected.result, "the verdict follows the reply rules");
     FUZZ_ASSERT(diagnostics == expected.diagnostics, "the diagnostics and echo follow the reply rules");
@@ -75,6 +80,17 @@ void CheckAdapterDialogue(const std::vector<std::uint8_t>& line)
 
     ClosePort();
     FUZZ_ASSERT(fake::State().openHandles == 0, "nothing is left open");
+    if (onTerminal)
+        for (char c : diagnostics)
+            FUZZ_ASSERT(c == '\n' || (c >= 0x20 && c <= 0x7E), "a terminal is shown only visible text");
+}
+
+}  // namespace
+
+void CheckAdapterDialogue(const std::vector<std::uint8_t>& line)
+{
+    CheckWithEcho(line, false);
+    CheckWithEcho(line, true);
 }
 
 }  // namespace fuzzcheck

@@ -22,11 +22,11 @@
 #include <map>
 #include <vector>
 
-#include "fuzz/fake_link_clock.h"
 #include "fuzz/fuzz_assert.h"
 #include "fuzz/reference_deframer.h"
 #include "bcsp/packet.h"
 #include "testlib/prodtest.h"
+#include "tests/fake/fake_link_clock.h"
 #include "tests/fake/fake_platform.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "fuzz/pnp_reference.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace fuzzref {
@@ -43,9 +44,20 @@ IdCharacter Judge(std::size_t position, std::uint8_t c)
     return c == 0x00 ? IdCharacter::kSilence : IdCharacter::kTaken;
 }
 
+void Echo(std::string* out, std::uint8_t c, bool onTerminal)
+{
+    if (!onTerminal || (c >= 0x20 && c <= 0x7E)) {
+        *out += (char)c;
+        return;
+    }
+    char shown[8];
+    std::snprintf(shown, sizeof shown, "\\x%02x", c);
+    *out += shown;
+}
+
 }  // namespace
 
-DialogueVerdict ExpectedDialogue(const std::vector<std::uint8_t>& line)
+DialogueVerdict ExpectedDialogue(const std::vector<std::uint8_t>& line, bool onTerminal)
 {
     DialogueVerdict verdict;
     verdict.diagnostics = "Waiting for PNP Reply\n";
@@ -67,7 +79,7 @@ DialogueVerdict ExpectedDialogue(const std::vector<std::uint8_t>& line)
         }
         if (judged == IdCharacter::kSilence)
             break;
-        verdict.diagnostics += (char)c;
+        Echo(&verdict.diagnostics, c, onTerminal);
         if (judged == IdCharacter::kWrong)
             break;
     }
@@ -84,7 +96,7 @@ DialogueVerdict ExpectedDialogue(const std::vector<std::uint8_t>& line)
     const std::size_t readyStart = offset + 1;
     for (std::size_t i = 0; i < kReadyLength; ++i) {
         const std::uint8_t c = At(line, readyStart + i);
-        verdict.diagnostics += (char)c;
+        Echo(&verdict.diagnostics, c, onTerminal);
         verdict.bytesRead = readyStart + i + 1;
         if (c != (std::uint8_t)kReady[i]) {
             verdict.diagnostics += "PNP HS Failed\n";

@@ -2,6 +2,9 @@
 // rules of the Plug-and-Play reply and the ready reply alone, without the
 // dialogue's code: the verdict, the diagnostics printed and how many bytes are
 // read. A line that has run out is silent, and a silent line reads as 0x00.
+// Reads take no time on the scripted line, so the reply's 3 s bound is never
+// reached here; `onTerminal` is the echo toward a terminal, where a byte
+// outside 0x20-0x7E shows as \xNN.
 #ifndef CORVANE_FUZZ_PNP_REFERENCE_H
 #define CORVANE_FUZZ_PNP_REFERENCE_H
 
@@ -19,7 +22,7 @@ struct DialogueVerdict {
     std::size_t bytesRead = 0;  // bytes taken from the line, silence included
 };
 
-DialogueVerdict ExpectedDialogue(const std::vector<std::uint8_t>& line);
+DialogueVerdict ExpectedDialogue(const std::vector<std::uint8_t>& line, bool onTerminal);
 
 }  // namespace fuzzref
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "serial/diagnostics.h"
+#include "serial/interruption.h"
 
 HANDLE PortHandle = INVALID_HANDLE_VALUE;
 DCB LineSettings;
@@ -53,7 +54,9 @@ void EditLineSettings(DCB* dcb)
     dcb->XoffChar = 0x13;
 }
 
-void ApplyTimeouts(void)
+// 1 when the port took them. Refused, every read would keep a fresh
+// handle's time-outs and wait for ever on a silent adapter.
+int ApplyTimeouts(void)
 {
     COMMTIMEOUTS timeouts;
     timeouts.ReadIntervalTimeout = 1000;
@@ -61,7 +64,7 @@ void ApplyTimeouts(void)
     timeouts.ReadTotalTimeoutConstant = 1000;
     timeouts.WriteTotalTimeoutMultiplier = 500;
     timeouts.WriteTotalTimeoutConstant = 1000;
-    SetCommTimeouts(PortHandle, &timeouts);
+    return SetCommTimeouts(PortHandle, &timeouts) ? 1 : 0;
 }
 
 }  // namespace
@@ -105,7 +108,11 @@ int OpenPort(int portNumber)
         return 0;
     }
 
-    ApplyTimeouts();
+    if (!ApplyTimeouts()) {
+        Diagnostic("SetCommTimeouts failed %d\n", (int)GetLastError());
+        DropPort();
+        return 0;
+    }
     PurgeComm(PortHandle, kPurgeBothDirections);
     return 1;
 }
@@ -126,6 +133,10 @@ char ReadChar(void)
 {
     char byte = 0x00;
     DWORD bytesRead = 0;
+    // An interrupted run reads no more: where the platform cannot cut a wait
+    // short, the next one would otherwise run its full time-out.
+    if (RunInterrupted())
+        return byte;
     // A time-out is success with nothing read: the caller sees 0x00.
     if (!ReadFile(PortHandle, &byte, 1, &bytesRead, NULL))
         Diagnostic("ReadChar failed\n");
@@ -135,6 +146,8 @@ char ReadChar(void)
 int WritePort(const char* bytes, int count)
 {
     DWORD written = 0;
+    if (RunInterrupted())
+        return 0;
     if (!WriteFile(PortHandle, bytes, (DWORD)count, &written, NULL))
         Diagnostic("Write Failed: %d\n", (int)GetLastError());
     return (int)written;

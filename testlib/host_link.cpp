@@ -133,9 +133,7 @@ bool HostLink::TakePayload(std::vector<std::uint8_t>* payload) {
   return true;
 }
 
-void HostLink::AbandonUnacknowledged() {
-  if (awaiting_ack_) TakeDown();
-}
+void HostLink::GiveUp() { TakeDown(); }
 
 void HostLink::TakeDown() {
   up_ = false;

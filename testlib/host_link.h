@@ -44,10 +44,12 @@ class HostLink {
   // The oldest settings payload received and not yet taken.
   bool TakePayload(std::vector<std::uint8_t>* payload);
 
-  // Gives up on an unacknowledged packet. Its fate is unknown, so the
-  // sequence numbers of the two sides may disagree: the link goes down and
-  // must be established again before the next packet.
-  void AbandonUnacknowledged();
+  // Gives up on the exchange in progress. A packet of ours may be
+  // unacknowledged, or the module may still be sending an answer, or have
+  // given it up after its own last send and numbered its next packet past it:
+  // either way the two sides' sequence numbers may disagree. The link goes
+  // down and must be established again before the next packet.
+  void GiveUp();
 
  private:
   enum class ReadResult { kPacket, kDeadline, kPortFailed };

@@ -33,7 +33,7 @@ bool SettingsClient::Write(std::uint16_t setting, std::uint32_t value) {
       return answer.status == bcsp::kStatusAccepted && answer.setting == setting;
     }
     if (!link_->WaitForProgress(deadline)) {
-      link_->AbandonUnacknowledged();
+      link_->GiveUp();
       return false;
     }
   }

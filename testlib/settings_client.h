@@ -18,8 +18,9 @@ class SettingsClient {
 
   // True once the request is acknowledged and its answer came back with
   // status accepted, within kAnswerLimit of sending it first. Answers with
-  // another tag belong to earlier requests and are ignored. A link that went
-  // down on an earlier write is established again first.
+  // another tag belong to earlier requests and are ignored. A write that
+  // gets no answer in time takes the link down, and a link that is down is
+  // established again first.
   bool Write(std::uint16_t setting, std::uint32_t value);
 
  private:

@@ -4,6 +4,8 @@
 #include <climits>
 #include <poll.h>
 
+#include "platform/posix/wait_cancel.h"
+
 namespace corvane_posix {
 
 namespace {
@@ -61,8 +63,15 @@ timespec Deadline::remaining() const {
 
 PollOutcome poll_until(int fd, short events, const Deadline& deadline, int* error) {
   for (;;) {
-    pollfd watched{fd, events, 0};
-    int result = poll(&watched, 1, deadline.poll_timeout_ms());
+    if (WaitsCancelled()) {
+      *error = ECANCELED;
+      return PollOutcome::failed;
+    }
+    // The wake-up channel becomes readable when the waits are cancelled, so
+    // a request that comes after the check above still ends this poll.
+    pollfd watched[2] = {{fd, events, 0}, {wait_cancel_fd(), POLLIN, 0}};
+    nfds_t count = watched[1].fd >= 0 ? 2 : 1;
+    int result = poll(watched, count, deadline.poll_timeout_ms());
     if (result < 0) {
       if (errno == EINTR) continue;
       *error = errno;
@@ -72,12 +81,13 @@ PollOutcome poll_until(int fd, short events, const Deadline& deadline, int* erro
       if (deadline.expired()) return PollOutcome::timed_out;
       continue;
     }
-    if (watched.revents & POLLNVAL) {
+    if (count == 2 && watched[1].revents != 0) continue;  // the check above ends it
+    if (watched[0].revents & POLLNVAL) {
       *error = EBADF;
       return PollOutcome::failed;
     }
-    if (watched.revents & (POLLHUP | POLLERR)) return PollOutcome::hung_up;
-    if (watched.revents & events) return PollOutcome::ready;
+    if (watched[0].revents & (POLLHUP | POLLERR)) return PollOutcome::hung_up;
+    if (watched[0].revents & events) return PollOutcome::ready;
   }
 }
 

@@ -45,9 +45,11 @@ enum class PollOutcome {
 
 // Waits until `fd` shows `events` (POLLIN or POLLOUT) or `deadline` passes.
 // The time left is recomputed before every poll and EINTR is retried, so
-// signals neither shorten nor stretch the wait. A deadline that has already
-// passed still looks once, without waiting: that is how a caller asks
-// whether the device is there at all.
+// signals neither shorten nor stretch the wait, except one that cancels the
+// layer's waits (wait_cancel.h): then, and whenever they were cancelled
+// before, it fails at once with *error set to ECANCELED. A deadline that has
+// already passed still looks once, without waiting: that is how a caller
+// asks whether the device is there at all.
 PollOutcome poll_until(int fd, short events, const Deadline& deadline, int* error);
 
 }  // namespace corvane_posix

@@ -24,6 +24,8 @@
 //                  gives for the same condition on a serial port
 //                  (last_error.cpp holds the one table);
 //   SetLastError   sets the code as given, as callers on Windows may.
+//   Sleep          a wait on the monotonic clock.
+//   GetTickCount64 milliseconds on the monotonic clock.
 #ifndef CORVANE_PLATFORM_POSIX_WIN32_SUBSET_H
 #define CORVANE_PLATFORM_POSIX_WIN32_SUBSET_H
 
@@ -34,6 +36,7 @@ typedef void* HANDLE;
 typedef std::uint32_t DWORD;
 typedef std::uint16_t WORD;
 typedef std::uint8_t BYTE;
+typedef std::uint64_t ULONGLONG;
 typedef int BOOL;
 typedef const char* LPCSTR;
 typedef void* LPVOID;
@@ -170,5 +173,6 @@ BOOL CloseHandle(HANDLE object);
 DWORD GetLastError();
 void SetLastError(DWORD errorCode);
 void Sleep(DWORD milliseconds);
+ULONGLONG GetTickCount64();
 
 #endif

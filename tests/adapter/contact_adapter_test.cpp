@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "adapter/adapter.h"
+#include "serial/diagnostics.h"
 #include "serial/port.h"
 #include "tests/fake/fake_platform.h"
 
@@ -20,8 +21,13 @@ protected:
     {
         fake::Reset();
         PortHandle = INVALID_HANDLE_VALUE;
+        EchoVisibleOnly = 0;
     }
-    void TearDown() override { ClosePort(); }
+    void TearDown() override
+    {
+        ClosePort();
+        EchoVisibleOnly = 0;
+    }
 
     int Contact(std::string* out)
     {
@@ -110,6 +116,9 @@ const Dialogue kDialogues[] = {
     {"ReadyWrongAtByte13", "(10KVT3052)KESTRAVIN REXDY", 0,
      "Waiting for PNP Reply\nKVT3052\nKESTRAVIN REXPNP HS Failed\n"},
     {"ReadySilent", "(10KVT3052)", 0, std::string("Waiting for PNP Reply\nKVT3052\n") + '\0' + "PNP HS Failed\n"},
+    // Toward a pipe or a file the echo keeps the bytes as they came.
+    {"ControlBytesKeptRaw", "(10KVT3052\x1b[2J\x1b]0;t\x07\x0e)" + kReady, 1,
+     Accepted("KVT3052\x1b[2J\x1b]0;t\x07\x0e")},
 };
 
 void PrintTo(const Dialogue& d, std::ostream* os) { *os << d.name; }
@@ -128,6 +137,87 @@ TEST_P(AdapterDialogue, ResultOutputAndPort)
 
 INSTANTIATE_TEST_SUITE_P(Replies, AdapterDialogue, ::testing::ValuesIn(kDialogues),
                          [](const ::testing::TestParamInfo<Dialogue>& info) { return std::string(info.param.name); });
+
+// On a terminal only visible text reaches it: a device (or a line at the
+// wrong rate) cannot clear the screen, set the title or switch the character
+// set. The verdicts and the messages are the same as toward a pipe.
+const Dialogue kOnATerminal[] = {
+    {"EscapesAfterTheId", "(10KVT3052\x1b[2J\x1b]0;title\x07\x0e)" + kReady, 1,
+     Accepted("KVT3052\\x1b[2J\\x1b]0;title\\x07\\x0e")},
+    {"EveryByteOutsideVisibleText", std::string("(10KVT3052\x01\x09\x0a\x0d\x1f\x7f\x80\xc3\xff") + " ~)" + kReady, 1,
+     Accepted("KVT3052\\x01\\x09\\x0a\\x0d\\x1f\\x7f\\x80\\xc3\\xff ~")},
+    {"WrongIdByteShownEscaped", "(10KV\x1b", 0, "Waiting for PNP Reply\nKV\\x1bDo PNP failed\n"},
+    {"SilentInsideIdShownEscaped", "(10KVT", 0, "Waiting for PNP Reply\nKVT\\x00Do PNP failed\n"},
+    {"ReadySilentShownEscaped", "(10KVT3052)", 0, "Waiting for PNP Reply\nKVT3052\n\\x00PNP HS Failed\n"},
+    {"ReadyWrongByteShownEscaped", "(10KVT3052)KESTRAVIN\x1b", 0,
+     "Waiting for PNP Reply\nKVT3052\nKESTRAVIN\\x1bPNP HS Failed\n"},
+    {"VisibleTextAsItCame", "(10KVT3052 \\x1b~)" + kReady, 1, Accepted("KVT3052 \\x1b~")},
+};
+
+class AdapterOnATerminal : public Adapter, public ::testing::WithParamInterface<Dialogue> {};
+
+TEST_P(AdapterOnATerminal, EchoesOnlyVisibleText)
+{
+    EchoVisibleOnly = 1;
+    fake::QueueText(GetParam().line);
+    std::string out;
+    EXPECT_EQ(Contact(&out), GetParam().result);
+    EXPECT_EQ(out, GetParam().output);
+    for (char c : out)
+        EXPECT_TRUE(c == '\n' || (c >= 0x20 && c <= 0x7E)) << "byte " << (int)(unsigned char)c;
+    EXPECT_EQ(fake::State().openHandles, GetParam().result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, AdapterOnATerminal, ::testing::ValuesIn(kOnATerminal),
+                         [](const ::testing::TestParamInfo<Dialogue>& info) { return std::string(info.param.name); });
+
+// The reply is bounded in time as well: no byte is read once 3 s have passed
+// since the "(" was read, on the clock that the platform gives.
+struct Trickle {
+    const char* name;
+    std::vector<DWORD> gapsMs;  // before each byte after "(": "10KVT3052" then "Z"s
+    bool closes;                // a ")" follows the bytes, without delay
+    int result;
+    std::string echo;
+    std::size_t reads;          // ReadFile calls from the "(" on
+};
+
+void PrintTo(const Trickle& t, std::ostream* os) { *os << t.name; }
+
+class AdapterReplyInTime : public Adapter, public ::testing::WithParamInterface<Trickle> {};
+
+TEST_P(AdapterReplyInTime, EndsTheReplyAtTheBound)
+{
+    const Trickle& t = GetParam();
+    const std::string bytes = "10KVT3052" + std::string(300, 'Z');
+    fake::State().reads.push_back(fake::Byte('('));
+    for (std::size_t i = 0; i < t.gapsMs.size(); ++i)
+        fake::State().reads.push_back(fake::LateByte((std::uint8_t)bytes[i], t.gapsMs[i]));
+    if (t.closes)
+        fake::QueueText(")" + kReady);
+    std::string out;
+    EXPECT_EQ(Contact(&out), t.result);
+    EXPECT_EQ(out, "Waiting for PNP Reply\n" + t.echo +
+                       (t.result ? "\n" + kReady + "\n" : std::string("Do PNP failed\n")));
+    std::size_t reads = fake::CallsStartingWith("ReadFile").size() - (t.result ? kReady.size() : 0);
+    EXPECT_EQ(reads, t.reads);
+    EXPECT_EQ(fake::State().openHandles, t.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gaps, AdapterReplyInTime,
+    ::testing::Values(
+        // A byte every 1.4 s and never a ")": three ID reads, not 253.
+        Trickle{"OneByteEvery1400Ms", std::vector<DWORD>(300, 1400), false, 0, "K", 4},
+        // The bound is checked before each read: at 2999 ms one more byte
+        // is read, at 3000 ms none.
+        Trickle{"CheckedAt2999", {999, 1000, 1000, 1}, false, 0, "KV", 5},
+        Trickle{"CheckedAt3000", {1000, 1000, 1000, 1}, false, 0, "K", 4},
+        Trickle{"ClosingBefore3000", {999, 1000, 1000}, true, 1, "K", 5},
+        // 256 bytes at 1200 baud (8.3 ms each) take 2.1 s: well inside.
+        Trickle{"LongestReplyAt1200Baud", std::vector<DWORD>(9 + 245, 9), true, 1,
+                "KVT3052" + std::string(245, 'Z'), 256}),
+    [](const ::testing::TestParamInfo<Trickle>& info) { return std::string(info.param.name); });
 
 TEST_F(Adapter, ReplyIsBoundedAt256Bytes)
 {

@@ -1,7 +1,10 @@
 #include "tests/fake/fake_platform.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+
+#include "platform/posix/wait_cancel.h"
 
 namespace fake {
 namespace {
@@ -18,10 +21,34 @@ std::string Hex(DWORD value)
     return text;
 }
 
+// Records the call and raises the signal the test put on it, if any.
+void Record(const std::string& line)
+{
+    platform.calls.push_back(line);
+    if (platform.signalNumber == 0 || line != platform.signalDuring)
+        return;
+    if (platform.signalSkips > 0) {
+        --platform.signalSkips;
+        return;
+    }
+    int signalNumber = platform.signalNumber;
+    platform.signalNumber = 0;
+    std::raise(signalNumber);
+}
+
+// 1 when the waits are cancelled: the call then fails as a cut wait does.
+int Cancelled(void)
+{
+    if (!platform.waitsCancelled)
+        return 0;
+    platform.lastError = kOperationAborted;
+    return 1;
+}
+
 // Records the call; 1 when the test asked for it to fail (the error is set).
 int RecordAndCheckFailure(const std::string& name, const std::string& args)
 {
-    platform.calls.push_back(name + "(" + args + ")");
+    Record(name + "(" + args + ")");
     auto failure = platform.failures.find(name);
     if (failure == platform.failures.end())
         return 0;
@@ -55,9 +82,10 @@ const char* EscapeName(DWORD function)
 
 }  // namespace
 
-ReadStep Byte(std::uint8_t b) { return ReadStep{ReadStep::kByte, b, 0}; }
-ReadStep Timeout() { return ReadStep{ReadStep::kTimeout, 0, 0}; }
-ReadStep ReadFailure(DWORD error) { return ReadStep{ReadStep::kFailure, 0, error}; }
+ReadStep Byte(std::uint8_t b) { return ReadStep{ReadStep::kByte, b, 0, 0}; }
+ReadStep LateByte(std::uint8_t b, DWORD ms) { return ReadStep{ReadStep::kByte, b, 0, ms}; }
+ReadStep Timeout(DWORD ms) { return ReadStep{ReadStep::kTimeout, 0, 0, ms}; }
+ReadStep ReadFailure(DWORD error) { return ReadStep{ReadStep::kFailure, 0, error, 0}; }
 
 void Reset()
 {
@@ -179,11 +207,15 @@ BOOL EscapeCommFunction(HANDLE file, DWORD function)
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED)
 {
     *bytesRead = 0;
-    if (fake::RecordAndCheckFailure("ReadFile", std::to_string(bytesToRead)) || !fake::ValidHandle(file))
+    if (fake::RecordAndCheckFailure("ReadFile", std::to_string(bytesToRead)) || !fake::ValidHandle(file) ||
+        fake::Cancelled())
         return FALSE;
+    if (platform.beforeRead)
+        platform.beforeRead(bytesToRead);
     std::uint8_t* out = static_cast<std::uint8_t*>(buffer);
     while (*bytesRead < bytesToRead && platform.nextRead < platform.reads.size()) {
         const fake::ReadStep& step = platform.reads[platform.nextRead++];
+        platform.tickMs += step.ms;
         if (step.kind == fake::ReadStep::kTimeout)
             break;
         if (step.kind == fake::ReadStep::kFailure) {
@@ -200,7 +232,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED)
 {
     *bytesWritten = 0;
-    if (fake::RecordAndCheckFailure("WriteFile", std::to_string(bytesToWrite)) || !fake::ValidHandle(file))
+    if (fake::RecordAndCheckFailure("WriteFile", std::to_string(bytesToWrite)) || !fake::ValidHandle(file) ||
+        fake::Cancelled())
         return FALSE;
     DWORD count = bytesToWrite;
     if (platform.writeLimit >= 0 && (DWORD)platform.writeLimit < count)
@@ -231,5 +264,32 @@ void SetLastError(DWORD errorCode)
 
 void Sleep(DWORD milliseconds)
 {
-    platform.calls.push_back("Sleep(" + std::to_string(milliseconds) + ")");
+    fake::Record("Sleep(" + std::to_string(milliseconds) + ")");
+    if (!platform.waitsCancelled)
+        platform.tickMs += milliseconds;
+}
+
+ULONGLONG GetTickCount64()
+{
+    return platform.tickMs;
+}
+
+BOOL PrepareWaitCancel()
+{
+    return TRUE;
+}
+
+// Called from the tool's signal handler: a flag, nothing more.
+void CancelWaits()
+{
+    platform.waitsCancelled = 1;
+}
+
+BOOL WaitsCancelled()
+{
+    return platform.waitsCancelled ? TRUE : FALSE;
+}
+
+void ReleaseWaitCancel()
+{
 }

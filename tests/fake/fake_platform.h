@@ -6,6 +6,13 @@
 // Every call appends one line to calls(), e.g. "CreateFileA(\\.\COM1)",
 // "EscapeCommFunction(SETRTS)", "Sleep(200)", "ReadFile(1)", "WriteFile(15)",
 // "PurgeComm(0x0F)", so that a test can check the order of what was done.
+//
+// Time: GetTickCount64 reads a scripted clock that only Sleep and the read
+// script move. Interruptions: a chosen call can raise a signal while it runs,
+// as if the signal came during its wait; the stand-in of the layer's
+// CancelWaits (called by the tool's handler) then makes that wait and every
+// later one end at once, as the real layer does: ReadFile and WriteFile fail
+// with ERROR_OPERATION_ABORTED (995), Sleep returns without moving the clock.
 #ifndef CORVANE_TESTS_FAKE_FAKE_PLATFORM_H
 #define CORVANE_TESTS_FAKE_FAKE_PLATFORM_H
 
@@ -24,11 +31,18 @@ struct ReadStep {
     enum Kind { kByte, kTimeout, kFailure } kind;
     std::uint8_t byte;
     DWORD error;
+    DWORD ms = 0;  // how far the step moves the clock before it happens
 };
 
 ReadStep Byte(std::uint8_t b);
-ReadStep Timeout();
+// A byte that comes `ms` after the read began.
+ReadStep LateByte(std::uint8_t b, DWORD ms);
+// A read that times out, after `ms`.
+ReadStep Timeout(DWORD ms = 0);
 ReadStep ReadFailure(DWORD error);
+
+// The code a wait cut short by an interruption leaves behind.
+const DWORD kOperationAborted = 995;
 
 struct Platform {
     // What the port reports to GetCommState before anything was set.
@@ -42,6 +56,15 @@ struct Platform {
     std::map<std::string, int> failuresAfter;
     // When set, WriteFile reports at most this many bytes written.
     int writeLimit = -1;
+    // What GetTickCount64 returns; Sleep and the read script move it.
+    ULONGLONG tickMs = 0;
+    // The call during which `signalNumber` is raised, as its line in calls
+    // reads (e.g. "Sleep(500)"); the first `signalSkips` such calls pass.
+    std::string signalDuring;
+    int signalSkips = 0;
+    int signalNumber = 0;
+    // Set by CancelWaits.
+    volatile int waitsCancelled = 0;
 
     // What the code under test did.
     std::vector<std::string> calls;
@@ -57,6 +80,11 @@ struct Platform {
     DWORD outQueue = 0;
     int openHandles = 0;
     DWORD lastError = 0;
+
+    // Called when a ReadFile on the open port is about to take from the
+    // script, with the count asked for: a caller that plays the far end adds
+    // what has arrived by then (and moves its own clock to when it arrived).
+    std::function<void(DWORD bytesToRead)> beforeRead;
 
     // Called after every ReadFile that succeeded, with the count it delivered:
     // a caller that keeps its own clock lets a read that got nothing take the

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "serial/diagnostics.h"
+#include "serial/interruption.h"
 #include "serial/port.h"
 #include "tests/fake/fake_platform.h"
 
@@ -18,10 +20,14 @@ protected:
     {
         fake::Reset();
         PortHandle = INVALID_HANDLE_VALUE;
+        InterruptedBy = 0;
+        EchoVisibleOnly = 0;
     }
     void TearDown() override
     {
         ClosePort();
+        InterruptedBy = 0;
+        EchoVisibleOnly = 0;
     }
     static std::string Captured(void (*run)())
     {
@@ -96,9 +102,8 @@ TEST_F(SerialPort, OpenSetsTheTimeoutsThenPurgesBothDirections)
     EXPECT_EQ(fake::State().calls, expected);
 }
 
-TEST_F(SerialPort, OpenSucceedsWhenTimeoutsOrPurgeAreRefused)
+TEST_F(SerialPort, OpenSucceedsWhenThePurgeIsRefused)
 {
-    fake::State().failures["SetCommTimeouts"] = 87;
     fake::State().failures["PurgeComm"] = 87;
     EXPECT_EQ(OpenPort(1), 1);
     EXPECT_EQ(fake::State().openHandles, 1);
@@ -133,7 +138,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OpenFailure{"CreateFileA", 2, "CreateFile for \\\\.\\COM1 failed 2\n"},
                       OpenFailure{"SetupComm", 87, "SetupComm failed 87\n"},
                       OpenFailure{"GetCommState", 31, "GetCommState failed 31\n"},
-                      OpenFailure{"SetCommState", 87, "SetCommState failed 87\n"}),
+                      OpenFailure{"SetCommState", 87, "SetCommState failed 87\n"},
+                      // Refused, every read would keep a fresh handle's
+                      // zero time-outs and wait for ever.
+                      OpenFailure{"SetCommTimeouts", 87, "SetCommTimeouts failed 87\n"}),
     [](const ::testing::TestParamInfo<OpenFailure>& info) { return std::string(info.param.call); });
 
 TEST_F(SerialPort, PortNumbersUpToFourCharactersFitThePath)
@@ -254,6 +262,69 @@ TEST_F(SerialPort, DropPortClosesWithoutPurge)
     EXPECT_EQ(fake::State().calls, std::vector<std::string>{"CloseHandle()"});
     EXPECT_EQ(fake::State().openHandles, 0);
     EXPECT_EQ(PortHandle, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(SerialPort, AnInterruptedRunNeitherReadsNorWritesNorBlamesTheDevice)
+{
+    ASSERT_EQ(OpenPort(1), 1);
+    fake::State().calls.clear();
+    fake::QueueText("K");
+    InterruptedBy = 15;
+    std::string out = Captured([] {
+        EXPECT_EQ(ReadChar(), 0x00);
+        EXPECT_EQ(WritePort("abcd", 4), 0);
+        Diagnostic("Do PNP failed\n");
+        EchoByte('K');
+    });
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(fake::State().calls.empty());
+    EXPECT_TRUE(fake::State().written.empty());
+    // The port itself is still closed as usual.
+    ClosePort();
+    EXPECT_EQ(fake::State().calls, (std::vector<std::string>{"PurgeComm(0x0F)", "CloseHandle()"}));
+}
+
+TEST_F(SerialPort, UserMessagesAreShownAfterAnInterruption)
+{
+    InterruptedBy = 2;
+    EXPECT_EQ(Captured([] { Message("Interrupted: %s\n", "x"); }), "Interrupted: x\n");
+}
+
+struct Echo {
+    unsigned char byte;
+    const char* onTerminal;
+};
+
+class SerialEcho : public SerialPort, public ::testing::WithParamInterface<Echo> {};
+
+TEST_P(SerialEcho, ShowsOnlyVisibleTextOnATerminalAndTheByteElsewhere)
+{
+    EchoVisibleOnly = 1;
+    EXPECT_EQ(Captured([] { EchoByte((char)GetParam().byte); }), GetParam().onTerminal);
+    EXPECT_EQ(OutputLineOpen(), 1);
+    EchoVisibleOnly = 0;
+    EXPECT_EQ(Captured([] { EchoByte((char)GetParam().byte); }), std::string(1, (char)GetParam().byte));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, SerialEcho,
+                         ::testing::Values(Echo{0x00, "\\x00"}, Echo{0x07, "\\x07"}, Echo{0x09, "\\x09"},
+                                           Echo{0x0A, "\\x0a"}, Echo{0x0D, "\\x0d"}, Echo{0x1B, "\\x1b"},
+                                           Echo{0x1F, "\\x1f"}, Echo{0x20, " "}, Echo{0x41, "A"},
+                                           Echo{0x5C, "\\"}, Echo{0x7E, "~"}, Echo{0x7F, "\\x7f"},
+                                           Echo{0x80, "\\x80"}, Echo{0x9B, "\\x9b"}, Echo{0xFF, "\\xff"}),
+                         [](const ::testing::TestParamInfo<Echo>& info) {
+                             return "Byte" + std::to_string(info.param.byte);
+                         });
+
+TEST_F(SerialPort, AnEchoedLineEndClosesTheLineOnlyWhenShownAsItCame)
+{
+    Captured([] { EchoByte('\n'); });
+    EXPECT_EQ(OutputLineOpen(), 0);
+    EchoVisibleOnly = 1;
+    Captured([] { EchoByte('\n'); });
+    EXPECT_EQ(OutputLineOpen(), 1);
+    Captured([] { Diagnostic("Do PNP failed\n"); });
+    EXPECT_EQ(OutputLineOpen(), 0);
 }
 
 }  // namespace

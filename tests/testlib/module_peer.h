@@ -1,21 +1,24 @@
-// A module side of the link for tests: the master end of a pseudo-terminal
-// pair, served by a thread that speaks the module's part of the link (answers
-// SYNC and CONF, acknowledges, applies write requests once, answers them in
-// reliable packets of its own and resends those until acknowledged). The test
-// decides what the wire loses or corrupts and what else the module says.
+// A module side of the link for tests, with no thread and no clock of its
+// own. It takes the host's bytes with the time they arrived (Receive), does
+// what falls due at a time (Tick: its resends), and hands every byte it puts
+// on the wire to the line it was given. It speaks the module's part of the
+// link: answers SYNC and CONF, acknowledges, applies write requests once,
+// answers them in reliable packets of its own and resends those until they
+// are acknowledged. The test decides what the wire loses or corrupts and what
+// else the module says.
+//
+// Two drivers put it on a port: ScriptedLine (tests/testlib/scripted_line.h)
+// behind the scripted platform on the fake link clock, and PtyPeer
+// (tests/testlib/pty_peer.h) on a pseudo-terminal in real time.
 #ifndef CORVANE_TESTS_TESTLIB_MODULE_PEER_H
 #define CORVANE_TESTS_TESTLIB_MODULE_PEER_H
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
-#include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -25,7 +28,10 @@
 
 namespace peer {
 
+// The steady clock's time points: prodtest's clock reads the same type, real
+// or fake.
 using Clock = std::chrono::steady_clock;
+using TimePoint = Clock::time_point;
 using Bytes = std::vector<std::uint8_t>;
 
 // What the module is about to send besides its answer.
@@ -47,6 +53,9 @@ struct Config {
   // Wire losses: true drops the packet. Called for every transmission.
   std::function<bool(const bcsp::Packet&)> drop_outgoing;
   std::function<bool(const bcsp::Packet&)> drop_incoming;
+  // Changes one transmission of a packet before the wire takes it (its
+  // resends start again from the module's own copy).
+  std::function<void(bcsp::Packet*)> alter_outgoing;
   // Wire damage on the raw bytes, in each direction.
   std::function<void(Bytes*)> damage_outgoing;
   std::function<void(Bytes*)> damage_incoming;
@@ -57,63 +66,51 @@ struct Config {
   std::function<std::vector<Extra>(const bcsp::WriteRequest&, LinkState)> before_answer;
 };
 
-// A host packet as the module decoded it.
+// A host packet as the module decoded it, and when.
 struct Seen {
-  Clock::time_point at;
+  TimePoint at;
   bcsp::Packet packet;
 };
 
-class ModulePeer {
+class Module {
  public:
-  ModulePeer();  // opens the pair; the thread starts with Start
-  ~ModulePeer();
-  ModulePeer(const ModulePeer&) = delete;
-  ModulePeer& operator=(const ModulePeer&) = delete;
+  using Line = std::function<void(const Bytes&)>;
 
-  const std::string& slave_path() const { return slave_path_; }
-  // A descriptor of the slave end, for reading back the line settings.
-  int slave_fd() const { return slave_keepalive_; }
-  void Start(Config config);
+  Module(Config config, Line line);
 
-  // Snapshots, safe while the thread runs.
-  std::vector<Seen> seen() const;
-  std::vector<std::pair<std::uint16_t, std::uint32_t>> applied() const;
-  std::map<std::uint16_t, std::uint32_t> stored() const;
+  // The host's bytes, arrived at `now`.
+  void Receive(Bytes bytes, TimePoint now);
+  // Does what is due at `now`: the resend of an unacknowledged packet.
+  void Tick(TimePoint now);
+  // When Tick next has something to do; nothing while no packet is
+  // unacknowledged.
+  std::optional<TimePoint> NextEvent() const;
 
-  // Waits until the module has seen `count` host packets that match, since
-  // the host's last bytes may still be on their way when a call returns.
-  // False if that did not happen within the time given.
-  bool WaitForSeen(const std::function<bool(const bcsp::Packet&)>& match, std::size_t count,
-                   std::chrono::milliseconds limit) const;
+  const std::vector<Seen>& seen() const { return seen_; }
+  // Accepted writes in the order they were applied, and the values held.
+  const std::vector<std::pair<std::uint16_t, std::uint32_t>>& applied() const { return applied_; }
+  const std::map<std::uint16_t, std::uint32_t>& stored() const { return stored_; }
 
  private:
   struct Outstanding {
     bcsp::Packet packet;
     unsigned sends = 0;
-    Clock::time_point next_resend;
+    TimePoint next_resend;
   };
 
-  void Run();
-  void Receive(Bytes bytes);
   void Handle(const bcsp::Packet& packet);
   void HandleLinkMessage(const bcsp::Packet& packet);
   void HandleRequest(const Bytes& payload);
   void Enqueue(bcsp::Packet packet);
   void StartNext();
-  void ResendIfDue();
   void SendAck();
-  void Transmit(const bcsp::Packet& packet);
+  void Transmit(bcsp::Packet packet);
   void WriteWire(Bytes bytes);
-  int MillisecondsToNextResend() const;
 
-  int master_ = -1;
-  int slave_keepalive_ = -1;  // keeps the pair alive between host opens
-  int wake_[2] = {-1, -1};
-  std::string slave_path_;
   Config config_;
-  std::thread thread_;
+  Line line_;
+  TimePoint now_{};
 
-  // Owned by the thread.
   bcsp::SlipDecoder decoder_;
   bool configured_ = false;
   std::uint8_t next_seq_ = 0;
@@ -121,8 +118,6 @@ class ModulePeer {
   std::optional<Outstanding> outstanding_;
   std::deque<bcsp::Packet> queue_;
 
-  mutable std::mutex mutex_;  // guards what the snapshots read
-  mutable std::condition_variable seen_changed_;
   std::vector<Seen> seen_;
   std::vector<std::pair<std::uint16_t, std::uint32_t>> applied_;
   std::map<std::uint16_t, std::uint32_t> stored_;

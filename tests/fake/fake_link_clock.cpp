@@ -1,4 +1,4 @@
-#include "fuzz/fake_link_clock.h"
+#include "tests/fake/fake_link_clock.h"
 
 namespace fakeclock {
 namespace {
@@ -7,7 +7,8 @@ TimePoint current{};
 
 void Set(TimePoint now) { current = now; }
 void Advance(std::chrono::nanoseconds by) { current += by; }
+TimePoint Now() { return current; }
 
 }  // namespace fakeclock
 
-prodtest::Clock::time_point prodtest::Clock::now() noexcept { return fakeclock::current; }
+prodtest::Clock::time_point prodtest::Clock::now() noexcept { return fakeclock::Now(); }
