@@ -30,18 +30,20 @@ std::string Reached(const std::string& id_echo) {
   return "Contacting Corvane\nWaiting for PNP Reply\n" + id_echo;
 }
 
-std::string PnpFailed(const std::string& id_echo) {
-  return Reached(id_echo) + "Do PNP failed\nCorvane not found on COM1\n";
-}
+std::string PnpFailed(const std::string& id_echo) { return Reached(id_echo) + "Do PNP failed\n" + kNotFound; }
 
 std::string HandshakeFailed(const std::string& id_echo, const std::string& ready_echo) {
-  return Reached(id_echo) + "\n" + ready_echo + "PNP HS Failed\nCorvane not found on COM1\n";
+  return Reached(id_echo) + "\n" + ready_echo + "PNP HS Failed\n" + kNotFound;
 }
 
 std::string Found(const std::string& id_echo) { return Reached(id_echo) + "\nKESTRAVIN READY\nSuccess\n"; }
 
 std::string Complete(const std::string& word, const std::string& id_echo) {
   return Found(id_echo) + "Handshake set " + word + "\nPlease power off and on Corvane Device\n";
+}
+
+std::string OpenFailed(int error) {
+  return "Contacting Corvane\nCreateFile for \\\\.\\COM1 failed " + std::to_string(error) + "\n" + kNotFound;
 }
 
 bool ReadJsonFile(const std::string& path, Json* out, std::string* error) {
@@ -66,6 +68,16 @@ const Json& At(const Json& document, const std::string& path) {
   } catch (const Json::exception& e) {
     throw std::runtime_error("the report has no " + path + " (" + e.what() + ")");
   }
+}
+
+ModuleValues ModuleValuesIn(const Json& report) {
+  return {At(report, "module/uart_config").get<long long>(), At(report, "module/host_interface").get<long long>(),
+          At(report, "module/vm_disable").get<long long>()};
+}
+
+std::ostream& operator<<(std::ostream& out, const ModuleValues& values) {
+  return out << "UART configuration 0x" << std::hex << values.uart_config << std::dec << ", host interface "
+             << values.host_interface << ", VM disable " << values.vm_disable;
 }
 
 std::string FromHex(const std::string& hex) {

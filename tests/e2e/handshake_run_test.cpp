@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/bounded_process.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/tool_under_test.h"
 
@@ -115,25 +114,23 @@ const std::vector<Scenario> kScenarios = {
 
     // The module link does not open.
     // prodtest's SYNCs reach only the adapter, which is not listening for them.
-    {"no_handover", {"--no-handover"}, {"on"}, Found() + "failed to open BCSP\n", 1, kUntouched, 2,
+    {"no_handover", {"--no-handover"}, {"on"}, Found() + kLinkFailed, 1, kUntouched, 2,
      kReached, {{"frames_from_host", 0}}, true},
-    {"every_frame_from_host_lost", {"--lose-from-host-every", "1"}, {"on"}, Found() + "failed to open BCSP\n", 1,
+    {"every_frame_from_host_lost", {"--lose-from-host-every", "1"}, {"on"}, Found() + kLinkFailed, 1,
      kUntouched, 2, kReached, {{"syncs", 0}}},
-    {"every_frame_to_host_corrupted", {"--corrupt-to-host-every", "1"}, {"on"}, Found() + "failed to open BCSP\n",
+    {"every_frame_to_host_corrupted", {"--corrupt-to-host-every", "1"}, {"on"}, Found() + kLinkFailed,
      1, kUntouched, 2, kReached, {{"confs", 0}}},
 
     // A setting write is refused: the later ones are not attempted.
-    {"uart_config_refused", {"--refuse", "uart-config"}, {"on"}, Found() + "failed to write UART configuration\n", 1,
+    {"uart_config_refused", {"--refuse", "uart-config"}, {"on"}, Found() + kUartConfigFailed, 1,
      kUntouched, 2, kReached, {}},
-    {"host_interface_refused", {"--refuse", "host-interface"}, {"on"}, Found() + "failed to write host interface\n",
+    {"host_interface_refused", {"--refuse", "host-interface"}, {"on"}, Found() + kHostInterfaceFailed,
      1, ModuleValues{0xA8, 1, 1}, 2, kReached, {}},
-    {"vm_disable_refused", {"--refuse", "vm-disable"}, {"off"}, Found() + "failed to write VM disable\n", 1,
+    {"vm_disable_refused", {"--refuse", "vm-disable"}, {"off"}, Found() + kVmDisableFailed, 1,
      ModuleValues{0xA0, 4, 1}, 2, kReached, {}},
 
     // The port is held by someone else.
-    {"port_busy", {"--busy"}, {"on"},
-     "Contacting Corvane\nCreateFile for \\\\.\\COM1 failed 5\nCorvane not found on COM1\n", 1, kUntouched, 1, "",
-     {}},
+    {"port_busy", {"--busy"}, {"on"}, OpenFailed(5), 1, kUntouched, 1, "", {}},
 
     // The command line alone decides: the port is never opened.
     {"no_word", {}, {}, "Usage: \n" + TheTool().name_in_usage + " [on] | [off]\n", 2, kUntouched, 0, "", {}},
@@ -156,26 +153,18 @@ class HandshakeRun : public testing::TestWithParam<Scenario> {};
 
 TEST_P(HandshakeRun, PrintsExitsAndLeavesModuleAsExpected) {
   const Scenario& s = GetParam();
-  ScratchDir scratch;
-  const std::string json = scratch.File("report.json");
-  std::vector<std::string> argv = {kEmulatorBinary, "--quiet", "--json", json};
-  argv.insert(argv.end(), s.emulator_options.begin(), s.emulator_options.end());
-  argv.push_back("--");
   const ToolUnderTest& tool = TheTool();
-  argv.insert(argv.end(), tool.command.begin(), tool.command.end());
-  argv.insert(argv.end(), s.words.begin(), s.words.end());
+  const EmulatorRun run = RunUnderEmulator(tool, s.emulator_options, s.words, RunLimit(tool));
+  ASSERT_FALSE(run.process.timed_out) << "the " << tool.build << " run did not end within "
+                                      << RunLimit(tool).count() << " s; output so far:\n"
+                                      << run.process.out << run.process.err;
+  EXPECT_EQ(run.process.exit_status, 0) << "the emulator itself failed: " << run.process.err;
+  EXPECT_EQ(run.text, s.output) << tool.build;
 
-  const ProcessResult run = RunBounded(argv, tool.env, tool.run_limit);
-  ASSERT_FALSE(run.timed_out) << "the " << tool.build << " run did not end within " << tool.run_limit.count()
-                              << " s; output so far:\n"
-                              << run.out << run.err;
-  EXPECT_EQ(run.exit_status, 0) << "the emulator itself failed: " << run.err;
-  EXPECT_EQ(ConsoleText(tool, run.out), s.output) << tool.build;
-
-  Json report;
-  std::string error;
-  ASSERT_TRUE(ReadJsonFile(json, &report, &error)) << error;
-  EXPECT_EQ(At(report, "command_exit"), s.exit_status);
+  ASSERT_TRUE(run.report_error.empty()) << run.report_error;
+  const Json& report = run.report;
+  // The tool's standard error says why when a wrapper changed the status.
+  EXPECT_EQ(At(report, "command_exit"), s.exit_status) << tool.build << ":\n" << run.process.err;
 
   EXPECT_EQ(At(report, "port/opens"), s.opens);
   EXPECT_EQ(At(report, "port/closes"), s.opens);

@@ -1,8 +1,11 @@
 // The emulator serving a link for runs started elsewhere: one adapter and
 // module through several runs of the tool, which is what a second terminal
-// or the benchmark sees.
+// or the benchmark sees; a device that vanishes while it serves, and a port
+// that one run of the tool holds while a second one tries it.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,14 @@
 
 namespace e2e {
 namespace {
+
+// CPU time of the children this test has reaped, in seconds.
+double ChildrenCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 TEST(LinkMode, ServesSuccessiveRunsAndKeepsTheModuleValues) {
   ScratchDir scratch;
@@ -96,6 +107,93 @@ TEST(LinkMode, RefusesTheLinkOfAnotherEmulatorsLivePort) {
   EXPECT_EQ(served.exit_status, 0) << served.err;
   struct stat gone;
   EXPECT_NE(lstat(link.c_str(), &gone), 0) << "the link outlived the emulator";
+}
+
+// ---------------------------------------------------------------------------
+// Serving a link, the emulator outlives its device: later runs find no port,
+// and it idles without spinning until it is told to end.
+TEST(VanishingDevice, LinkServesOnWithoutThePortAndEndsOnRequest) {
+  ScratchDir scratch;
+  const std::string link = scratch.File("COM1");
+  const std::string json = scratch.File("report.json");
+  const double cpu_before = ChildrenCpuSeconds();
+  BoundedProcess emulator;
+  std::string error;
+  ASSERT_TRUE(emulator.Start({kEmulatorBinary, "--json", json, "--vanish-at", "handover", "--link", link}, {},
+                             &error))
+      << error;
+  ASSERT_TRUE(emulator.WaitForError("serving", kRunLimit));
+
+  const ProcessResult first = RunBounded({kToolBinary, "on"}, {{"COM1", link}}, kRunLimit);
+  EXPECT_EQ(first.out, Found() + kLinkFailed);
+  EXPECT_EQ(first.exit_status, 1);
+  const ProcessResult second = RunBounded({kToolBinary, "on"}, {{"COM1", link}}, kRunLimit);
+  EXPECT_EQ(second.out, OpenFailed(2));
+  EXPECT_EQ(second.exit_status, 1);
+
+  // Idle with the master closed: a loop on its hang-up would burn this.
+  sleep(2);
+  emulator.Signal(SIGTERM);
+  const ProcessResult served = emulator.Finish(kRunLimit);
+  ASSERT_FALSE(served.timed_out);
+  EXPECT_EQ(served.exit_status, 0) << served.err;
+  EXPECT_NE(served.out.find("  vanished        at handover: the master was closed\n"), std::string::npos)
+      << served.out;
+  EXPECT_LT(ChildrenCpuSeconds() - cpu_before, 1.0);
+  struct stat gone;
+  EXPECT_NE(lstat(link.c_str(), &gone), 0) << "the link outlived the emulator";
+
+  Json report;
+  ASSERT_TRUE(ReadJsonFile(json, &report, &error)) << error;
+  EXPECT_EQ(At(report, "port/vanished_at"), "handover");
+  EXPECT_EQ(At(report, "port/opens"), 1);
+  EXPECT_EQ(At(report, "port/closes"), 1);
+  EXPECT_EQ(At(report, "adapter/handovers"), 1);
+}
+
+// ---------------------------------------------------------------------------
+// A port that another run of the tool holds: the second open is refused, and
+// the run that holds the port goes on undisturbed.
+
+TEST(BusyPort, SecondRunIsRefusedWhileTheFirstCompletes) {
+  ScratchDir scratch;
+  const std::string link = scratch.File("COM1");
+  const std::string json = scratch.File("report.json");
+  BoundedProcess emulator;
+  std::string error;
+  ASSERT_TRUE(emulator.Start({kEmulatorBinary, "--verbose", "--json", json, "--link", link}, {}, &error)) << error;
+  ASSERT_TRUE(emulator.WaitForError("serving", kRunLimit));
+
+  BoundedProcess holder;
+  ASSERT_TRUE(holder.Start({kToolBinary, "on"}, {{"COM1", link}}, &error)) << error;
+  // The holder keeps the port for its whole dialogue, well over a second.
+  // Its open is seen before it takes the lock; its line settings, after.
+  ASSERT_TRUE(emulator.WaitForError("port opened (open 1)", kRunLimit));
+  ASSERT_TRUE(emulator.WaitForError("line set to 1200 baud", kRunLimit));
+  const ProcessResult refused = RunBounded({kToolBinary, "off"}, {{"COM1", link}}, kRunLimit);
+  EXPECT_EQ(refused.out, OpenFailed(5));
+  EXPECT_EQ(refused.exit_status, 1);
+
+  const ProcessResult held = holder.Finish(kRunLimit);
+  ASSERT_FALSE(held.timed_out);
+  EXPECT_EQ(held.out, Complete("on"));
+  EXPECT_EQ(held.exit_status, 0);
+
+  emulator.Signal(SIGTERM);
+  const ProcessResult served = emulator.Finish(kRunLimit);
+  ASSERT_FALSE(served.timed_out);
+  EXPECT_EQ(served.exit_status, 0) << served.err;
+  Json report;
+  ASSERT_TRUE(ReadJsonFile(json, &report, &error)) << error;
+  // The holder's open and prodtest's, and the refused run's when the kernel
+  // let it open the device: the exclusive flag stops everyone but root at
+  // the open itself, while root gets as far as the lock.
+  const long long opens = geteuid() == 0 ? 3 : 2;
+  EXPECT_EQ(At(report, "port/opens"), opens);
+  EXPECT_EQ(At(report, "port/closes"), opens);
+  EXPECT_EQ(At(report, "adapter/pnp_replies"), 1);
+  EXPECT_EQ(At(report, "adapter/handovers"), 1);
+  EXPECT_EQ(ModuleValuesIn(report), kWrittenOn);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 namespace e2e {
 
 const ToolUnderTest& TheTool() {
-  static const ToolUnderTest tool{"native", {kToolBinary}, {}, kToolBinary, kRunLimit, false, true};
+  static const ToolUnderTest tool{"native", {kToolBinary}, {}, kToolBinary, std::chrono::seconds(0), false, true};
   return tool;
 }
 

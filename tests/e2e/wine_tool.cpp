@@ -24,7 +24,7 @@ const ToolUnderTest& TheTool() {
                                   {{"CORVANE_WINE_DIR", CORVANE_WINE_DIR}},
                                   WindowsPath(CORVANE_WINDOWS_EXE),
                                   // Wine's start-up comes on top of every run.
-                                  std::chrono::seconds(90),
+                                  std::chrono::seconds(60),
                                   true,
                                   false};
   return tool;
