@@ -64,7 +64,7 @@ void ExpectLineTraces(const Json& report, LineReach reach, const ToolUnderTest& 
   for (std::size_t i = 0; i < expected.size(); ++i) {
     const Json& trace = opens.at(i);
     const ExpectedOpen& want = expected[i];
-    SCOPED_TRACE("open " + std::to_string(i + 1) + ": " + At(trace, "verdict").get<std::string>());
+    SCOPED_TRACE(At(trace, "verdict").get<std::string>());
     EXPECT_EQ(At(trace, "open"), i + 1);
     EXPECT_EQ(At(trace, "road"), want.road);
     // Every open starts with both lines raised, as the driver raises them.
@@ -107,11 +107,11 @@ void ExpectLineTraces(const Json& report, LineReach reach, const ToolUnderTest& 
     }
 
     if (want.as_windows) {
-      EXPECT_EQ(At(trace, "outcome"), "as windows");
+      EXPECT_EQ(At(trace, "outcome"), std::string("as windows"));
       EXPECT_TRUE(At(trace, "departs_at").is_null());
     } else {
       // Wine's difference, at the first step of the open's settings.
-      EXPECT_EQ(At(trace, "outcome"), "departs");
+      EXPECT_EQ(At(trace, "outcome"), std::string("departs"));
       EXPECT_EQ(At(trace, "departs_at"), 0);
       const std::string verdict = At(trace, "verdict").get<std::string>();
       EXPECT_EQ(verdict.rfind("open 1: in the open's settings DTR fell at ", 0), 0u) << verdict;
