@@ -8,7 +8,6 @@ namespace emulator {
 namespace {
 
 constexpr char kSetupRequest[] = "KESTRAVIN SETUP";
-constexpr char kReadyReply[] = "KESTRAVIN READY";
 constexpr std::size_t kHandshakeSize = sizeof kSetupRequest - 1;
 constexpr std::uint8_t kHandOver[] = {0x01, 0xF8, 0x00, 0x00};
 // Endless ID characters are handed to the line in chunks that last a while at
@@ -49,6 +48,7 @@ void Adapter::OnPortClosed() {
   reply_due_ = false;
   armed_ = false;
   endless_ = false;
+  trickle_ = false;
   if (state_ != State::kModule) state_ = State::kIdle;
 }
 
@@ -151,6 +151,7 @@ void Adapter::OnByte(const PacedByte& byte, TimePoint now) {
 std::optional<TimePoint> Adapter::NextDeadline() const {
   if (state_ == State::kReplyDue && reply_due_) return reply_at_;
   if (endless_) return refill_at_;
+  if (trickle_) return trickle_at_;
   return std::nullopt;
 }
 
@@ -175,6 +176,7 @@ void Adapter::OnTime(TimePoint now) {
     }
   }
   if (endless_ && now >= refill_at_) FeedEndlessId(now);
+  if (trickle_ && now >= trickle_at_) TrickleId(now);
 }
 
 void Adapter::SendPnpReply(TimePoint now) {
@@ -193,12 +195,18 @@ void Adapter::SendPnpReply(TimePoint now) {
   log_.Note("adapter -> host at %u baud: \"%s\"%s", line_.Baud(), EscapeBytes(reply).c_str(),
             options_.ending == ReplyEnding::kSilent    ? ", then silence"
             : options_.ending == ReplyEnding::kEndless ? ", then the ID again and again"
+            : options_.ending == ReplyEnding::kTrickle ? ", then the ID a byte at a time"
                                                        : "");
   line_.Send(reply, now);
   if (options_.ending == ReplyEnding::kEndless && !options_.id.empty()) {
     endless_ = true;
     endless_position_ = 0;
     refill_at_ = now;
+  }
+  if (options_.ending == ReplyEnding::kTrickle && !options_.id.empty()) {
+    trickle_ = true;
+    trickle_position_ = 0;
+    trickle_at_ = now + std::chrono::milliseconds(options_.trickle_ms);
   }
 }
 
@@ -215,6 +223,13 @@ void Adapter::FeedEndlessId(TimePoint now) {
   refill_at_ = now + ByteTime(line_.Baud()) * (kEndlessChunk / 2);
 }
 
+void Adapter::TrickleId(TimePoint now) {
+  line_.Send(Bytes{options_.id[trickle_position_]}, now);
+  trickle_position_ = (trickle_position_ + 1) % options_.id.size();
+  // From the schedule, not from now: a late wake-up does not slow the trickle.
+  trickle_at_ += std::chrono::milliseconds(options_.trickle_ms);
+}
+
 void Adapter::OnSetupRequest(TimePoint now) {
   ++facts_.setup_requests;
   setup_heard_ = true;
@@ -222,8 +237,8 @@ void Adapter::OnSetupRequest(TimePoint now) {
     log_.Note("adapter: hears the setup request and stays silent");
     return;
   }
-  Bytes ready(kReadyReply, kReadyReply + kHandshakeSize);
-  if (options_.ready_wrong_at > 0) ready[options_.ready_wrong_at - 1] = '?';
+  Bytes ready = options_.ready;
+  if (options_.ready_wrong_at > 0 && options_.ready_wrong_at <= ready.size()) ready[options_.ready_wrong_at - 1] = '?';
   ++facts_.ready_replies;
   log_.Note("adapter: hears the setup request; -> host: \"%s\"", EscapeBytes(ready).c_str());
   line_.Send(ready, now);

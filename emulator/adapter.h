@@ -68,6 +68,7 @@ class Adapter {
   void RecordPulses(TimePoint observed_until, bool closed);
   void SendPnpReply(TimePoint now);
   void FeedEndlessId(TimePoint now);
+  void TrickleId(TimePoint now);
   void OnSetupRequest(TimePoint now);
   void OnHandOver();
   bool HistoryEndsWith(const char* text, std::size_t size) const;
@@ -85,6 +86,9 @@ class Adapter {
   bool endless_ = false;
   std::size_t endless_position_ = 0;
   TimePoint refill_at_{};
+  bool trickle_ = false;
+  std::size_t trickle_position_ = 0;
+  TimePoint trickle_at_{};
   bool setup_heard_ = false;
   Bytes history_;  // the latest bytes heard at 115200, enough for the setup request
 };

@@ -1,9 +1,12 @@
 #include "emulator/emulated_device.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 namespace emulator {
@@ -26,6 +29,29 @@ void Earliest(std::optional<TimePoint>* nearest, std::optional<TimePoint> candid
   if (candidate && (!*nearest || *candidate < **nearest)) *nearest = candidate;
 }
 
+const char* SignalName(int signal_number) {
+  switch (signal_number) {
+    case SIGINT: return "SIGINT";
+    case SIGHUP: return "SIGHUP";
+    case SIGTERM: return "SIGTERM";
+    case SIGKILL: return "SIGKILL";
+  }
+  return "a signal";
+}
+
+// The slave's exclusive flag, read through an open of our own: root may open
+// an exclusive terminal and ask; anyone else is refused with EBUSY, which
+// says the same. Unknown when neither answers.
+std::optional<bool> SlaveExclusive(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == EBUSY ? std::optional<bool>(true) : std::nullopt;
+  int exclusive = 0;
+  const bool read = ioctl(fd, TIOCGEXCL, &exclusive) == 0;
+  close(fd);
+  if (!read) return std::nullopt;
+  return exclusive != 0;
+}
+
 }  // namespace
 
 EmulatedDevice::EmulatedDevice(const Options& options, DialogueLog& log, RunFacts& facts)
@@ -37,8 +63,10 @@ EmulatedDevice::EmulatedDevice(const Options& options, DialogueLog& log, RunFact
       adapter_(options.adapter, *this, log, facts.adapter),
       module_output_(*this),
       module_(options.module, store_, module_output_, log, facts.module),
-      vanish_(options.vanish) {
+      vanish_(options.vanish),
+      signal_plan_(options.signal_at) {
   module_.WatchForVanish(&vanish_);
+  module_.WatchForVanish(&signal_plan_);
 }
 
 bool EmulatedDevice::Start(std::string* error) {
@@ -108,12 +136,16 @@ void EmulatedDevice::Finish() {
   facts_.module.uart_config = store_.uart_config();
   facts_.module.host_interface = store_.host_interface();
   facts_.module.vm_disable = store_.vm_disable();
+  // Last: our own open of the slave is no open of the host's.
+  if (!line_.vanished()) facts_.port.exclusive_at_end = SlaveExclusive(line_.slave_path());
 }
 
 void EmulatedDevice::Send(const Bytes& bytes, TimePoint now) {
   // A line nobody listens on carries nothing anywhere.
   if (!SomeoneHoldsPort()) return;
-  const Bytes passed = vanish_.Pass(bytes, !adapter_.handed_over(), baud_, now);
+  const bool from_adapter = !adapter_.handed_over();
+  const Bytes passed =
+      signal_plan_.Pass(vanish_.Pass(bytes, from_adapter, baud_, now), from_adapter, baud_, now);
   to_host_.Push(passed.data(), passed.size(), baud_, now);
 }
 
@@ -189,6 +221,7 @@ void EmulatedDevice::HandleLineSettings(TimePoint now) {
   const bool module_had_line = adapter_.handed_over();
   adapter_.OnLineRate(baud_, now);
   vanish_.OnLineRate(baud_, adapter_.handed_over(), now);
+  signal_plan_.OnLineRate(baud_, adapter_.handed_over(), now);
   if (module_had_line && !adapter_.handed_over()) {
     // The last holder's final bytes may still be on the wire: they were sent
     // to the module and reach it, not the adapter that has just taken over.
@@ -217,7 +250,10 @@ void EmulatedDevice::DeliverFromHost(const std::vector<PacedByte>& bytes) {
       module_.OnByte(byte, now);
     } else {
       adapter_.OnByte(byte, now);
-      if (adapter_.handed_over()) vanish_.OnHandOver();
+      if (adapter_.handed_over()) {
+        vanish_.OnHandOver();
+        signal_plan_.OnHandOver();
+      }
     }
   }
 }
@@ -228,6 +264,8 @@ void EmulatedDevice::RunDueWork(TimePoint now) {
   module_.OnTime(now);
   vanish_.OnTime(now);
   if (vanish_.gone()) VanishNow();
+  signal_plan_.OnTime(now);
+  if (signal_plan_.gone()) SignalCommandNow();
   for (const PacedByte& byte : to_host_.TakeDue(now)) unwritten_.push_back(byte.byte);
 }
 
@@ -258,6 +296,7 @@ std::optional<TimePoint> EmulatedDevice::NextDeadline() const {
   Earliest(&nearest, adapter_.NextDeadline());
   Earliest(&nearest, module_.NextDeadline());
   Earliest(&nearest, vanish_.NextDeadline());
+  Earliest(&nearest, signal_plan_.NextDeadline());
   return nearest;
 }
 
@@ -270,6 +309,17 @@ void EmulatedDevice::VanishNow() {
   facts_.port.vanished_at = VanishStepName(vanish_.step());
   tracer_.OnVanished(Clock::now());
   log_.Note("the device vanishes (%s): the master is closed", VanishStepName(vanish_.step()));
+}
+
+void EmulatedDevice::SignalCommandNow() {
+  signal_plan_.CarryOn();
+  const char* step = VanishStepName(signal_plan_.step());
+  if (!signal_command_ || !signal_command_(options_.signal_number)) {
+    log_.Note("no command to send %s at %s", SignalName(options_.signal_number), step);
+    return;
+  }
+  facts_.command_signal = CommandSignalFacts{step, SignalName(options_.signal_number)};
+  log_.Note("%s sent to the command at %s", SignalName(options_.signal_number), step);
 }
 
 }  // namespace emulator

@@ -31,6 +31,8 @@ class EmulatedDevice : private LineOutput {
  public:
   // Called for each signal that arrives; false ends Serve.
   using SignalHandler = std::function<bool(const signalfd_siginfo&)>;
+  // Sends the command a signal; false when there was none to send it to.
+  using CommandSignaller = std::function<bool(int signal_number)>;
 
   EmulatedDevice(const Options& options, DialogueLog& log, RunFacts& facts);
 
@@ -44,7 +46,12 @@ class EmulatedDevice : private LineOutput {
   // line itself (with *error set).
   bool Serve(int signal_fd, const SignalHandler& on_signal, std::string* error);
 
-  // Takes in the last port events and writes the final state into the facts.
+  // How the signal of --signal-at reaches the command; without one it is
+  // not sent.
+  void SignalCommandWith(CommandSignaller send) { signal_command_ = std::move(send); }
+
+  // Takes in the last port events and writes the final state into the facts,
+  // the slave's exclusive flag among them.
   void Finish();
 
  private:
@@ -86,6 +93,7 @@ class EmulatedDevice : private LineOutput {
   // line has not vanished.
   bool MasterWatched() const { return SomeoneHoldsPort() && !master_hung_up_ && !line_.vanished(); }
   void VanishNow();
+  void SignalCommandNow();
 
   const Options& options_;
   DialogueLog& log_;
@@ -102,6 +110,8 @@ class EmulatedDevice : private LineOutput {
   ModuleOutput module_output_;
   ModuleLink module_;
   VanishPlan vanish_;
+  VanishPlan signal_plan_;  // --signal-at: the same steps and timing
+  CommandSignaller signal_command_;
   unsigned baud_ = 0;
   unsigned holders_ = 0;
   bool master_hung_up_ = false;

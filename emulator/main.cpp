@@ -56,7 +56,13 @@ bool RunCommand(const emulator::Options& options, emulator::EmulatedDevice& devi
                    signals.changed_defaults(), error)) {
     return false;
   }
-  return device.Serve(
+  // --signal-at: the device sends it at its step, while the command runs.
+  device.SignalCommandWith([&child](int signal_number) {
+    if (!child.running()) return false;
+    child.Forward(signal_number);
+    return true;
+  });
+  const bool served = device.Serve(
       signals.fd(),
       [&](const signalfd_siginfo& info) {
         if (info.ssi_signo != SIGCHLD) {
@@ -68,6 +74,8 @@ bool RunCommand(const emulator::Options& options, emulator::EmulatedDevice& devi
         return !facts.command_exit.has_value();
       },
       error);
+  device.SignalCommandWith(nullptr);
+  return served;
 }
 
 bool WriteJson(const std::string& path, const emulator::RunFacts& facts, std::string* error) {

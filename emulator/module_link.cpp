@@ -134,7 +134,7 @@ void ModuleLink::OnPacket(const bcsp::Packet& packet, TimePoint now) {
 
 void ModuleLink::OnLinkMessage(const bcsp::Packet& packet, TimePoint now) {
   if (packet.payload == kSync) {
-    if (vanish_ != nullptr && vanish_->OnSync()) return;
+    if (PlansHold(&VanishPlan::OnSync)) return;
     ++facts_.syncs;
     linked_ = false;
     next_seq_ = 0;
@@ -143,7 +143,7 @@ void ModuleLink::OnLinkMessage(const bcsp::Packet& packet, TimePoint now) {
     waiting_.clear();
     SendUnreliable(bcsp::kChannelLink, kSyna, now);
   } else if (packet.payload == kConf) {
-    if (vanish_ != nullptr && vanish_->OnConf()) return;
+    if (PlansHold(&VanishPlan::OnConf)) return;
     ++facts_.confs;
     linked_ = true;
     SendUnreliable(bcsp::kChannelLink, kCona, now);
@@ -156,7 +156,7 @@ void ModuleLink::OnSettingsPacket(const bcsp::Packet& packet, TimePoint now) {
     SendAck(now);
     return;
   }
-  if (vanish_ != nullptr && vanish_->OnWriteRequest()) return;
+  if (PlansHold(&VanishPlan::OnWriteRequest)) return;
   SettingWrite record;
   const Bytes answer = AnswerSettingsRequest(packet.payload, store_, &record);
   facts_.writes.Add(record);
@@ -165,6 +165,12 @@ void ModuleLink::OnSettingsPacket(const bcsp::Packet& packet, TimePoint now) {
   // The answer carries the acknowledgement when it leaves at once; otherwise
   // the acknowledgement goes on its own.
   if (!goes_at_once) SendAck(now);
+}
+
+bool ModuleLink::PlansHold(bool (VanishPlan::*step)()) {
+  bool held = false;
+  for (VanishPlan* plan : plans_) held = (plan->*step)() || held;
+  return held;
 }
 
 bool ModuleLink::AcceptSeq(const bcsp::Packet& packet) {

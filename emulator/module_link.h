@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <vector>
 
 #include "emulator/dialogue_log.h"
 #include "emulator/frame_faults.h"
@@ -28,9 +29,9 @@ class ModuleLink {
   ModuleLink(const ModuleOptions& options, SettingsStore& store, LineOutput& line, DialogueLog& log,
              ModuleFacts& facts);
 
-  // The plan is told of each SYNC, CONF and new write request; the module
-  // does not act on the one the device vanishes on.
-  void WatchForVanish(VanishPlan* plan) { vanish_ = plan; }
+  // Each plan is told of each SYNC, CONF and new write request; the module
+  // does not act on the one a plan's step falls on.
+  void WatchForVanish(VanishPlan* plan) { plans_.push_back(plan); }
 
   void OnByte(const PacedByte& byte, TimePoint now);
   std::optional<TimePoint> NextDeadline() const;
@@ -55,6 +56,8 @@ class ModuleLink {
   void QueueReliable(const Bytes& payload, TimePoint now);
   void StartNextReliable(TimePoint now);
   void Transmit(const bcsp::Packet& packet, TimePoint now);
+  // Every plan hears of the step; true when one holds it back from the module.
+  bool PlansHold(bool (VanishPlan::*step)());
 
   SettingsStore& store_;
   LineOutput& line_;
@@ -62,7 +65,7 @@ class ModuleLink {
   ModuleFacts& facts_;
   FrameFaults from_host_faults_;
   FrameFaults to_host_faults_;
-  VanishPlan* vanish_ = nullptr;
+  std::vector<VanishPlan*> plans_;
   bcsp::SlipDecoder decoder_;
   unsigned frame_wire_bytes_ = 0;  // since the last frame ended
   bool linked_ = false;  // a CONF has been answered since the last SYNC

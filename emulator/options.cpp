@@ -58,6 +58,27 @@ const char* VanishHelp() {
   return text.c_str();
 }
 
+// Two lines, the second under the help column: the steps are --vanish-at's,
+// listed there.
+const char* SignalHelp() {
+  static const std::string text =
+      "send the command SIGNAL (TERM, INT, HUP or KILL; default TERM) at STEP, one of\n" + std::string(30, ' ') +
+      "--vanish-at's steps with its timing, and carry on";
+  return text.c_str();
+}
+
+// The signals a person or a service manager ends a console program with, and
+// the one that no program can catch.
+bool ParseSignal(const std::string& text, int* number) {
+  const std::string name = text.compare(0, 3, "SIG") == 0 ? text.substr(3) : text;
+  if (name == "TERM") *number = SIGTERM;
+  else if (name == "INT") *number = SIGINT;
+  else if (name == "HUP") *number = SIGHUP;
+  else if (name == "KILL") *number = SIGKILL;
+  else return false;
+  return true;
+}
+
 Apply Text(Bytes AdapterOptions::*field) {
   return [field](Options& o, const std::string& v, std::string* e) {
     return UnescapeText(v, &(o.adapter.*field), e);
@@ -126,6 +147,21 @@ const std::vector<OptionEntry>& OptionTable() {
          *e = "no step \"" + v + "\" (--help lists them)";
          return false;
        }},
+      {"signal-at", "STEP[:SIGNAL]", SignalHelp(),
+       [](Options& o, const std::string& v, std::string* e) {
+         const std::size_t colon = v.find(':');
+         const std::string step = v.substr(0, colon);
+         if (!ParseVanishStep(step, &o.signal_at)) {
+           *e = "no step \"" + step + "\" (--help lists them)";
+           return false;
+         }
+         o.signal_number = SIGTERM;
+         if (colon != std::string::npos && !ParseSignal(v.substr(colon + 1), &o.signal_number)) {
+           *e = "no signal \"" + v.substr(colon + 1) + "\" (TERM, INT, HUP or KILL)";
+           return false;
+         }
+         return true;
+       }},
       {"help", nullptr, "print this list and exit (also -h)", nullptr},
       {"version", nullptr, "print the emulator's version and exit", nullptr},
       {nullptr, nullptr,
@@ -168,19 +204,35 @@ const std::vector<OptionEntry>& OptionTable() {
       {"id", "TEXT", "the ID characters (default KVT3052); escapes \\xNN \\0 \\\\ allowed",
        Text(&AdapterOptions::id)},
       {"after", "TEXT", "send TEXT right after the closing parenthesis", Text(&AdapterOptions::after)},
-      {"no-close", "silent|endless",
-       "no closing parenthesis: fall silent after the ID, or repeat the ID forever",
+      {"no-close", "silent|endless|trickle",
+       "no closing parenthesis: fall silent after the ID, repeat the ID forever, or trickle it (--trickle-ms)",
        [](Options& o, const std::string& v, std::string* e) {
          if (v == "silent") {
            o.adapter.ending = ReplyEnding::kSilent;
          } else if (v == "endless") {
            o.adapter.ending = ReplyEnding::kEndless;
+         } else if (v == "trickle") {
+           o.adapter.ending = ReplyEnding::kTrickle;
          } else {
-           *e = "--no-close takes silent or endless";
+           *e = "--no-close takes silent, endless or trickle";
            return false;
          }
          return true;
        }},
+      {"trickle-ms", "MS",
+       "with --no-close trickle: one ID character every MS ms after the reply, from the first (default 1400)",
+       [](Options& o, const std::string& v, std::string* e) {
+         unsigned long long n = 0;
+         if (!ParseNumber(v, 60000, &n, e)) return false;
+         if (n == 0) {
+           *e = "a trickle needs at least 1 ms between bytes";
+           return false;
+         }
+         o.adapter.trickle_ms = static_cast<unsigned>(n);
+         return true;
+       }},
+      {"ready", "TEXT", "send TEXT as the ready reply (default KESTRAVIN READY); escapes as in --id",
+       Text(&AdapterOptions::ready)},
       {"ready-wrong-at", "N", "send '?' in place of byte N (1-15) of the ready reply",
        [](Options& o, const std::string& v, std::string* e) {
          unsigned long long n = 0;
@@ -308,6 +360,10 @@ ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* e
     }
   } else if (options->command.empty()) {
     *error = "give a command after --, or --link PATH";
+    return ParseResult::kError;
+  }
+  if (options->mode == RunMode::kLink && options->signal_at != VanishStep::kNever) {
+    *error = "--signal-at signals the command; --link runs none";
     return ParseResult::kError;
   }
   if (options->no_modem_lines && (options->modem_lines || options->any_pulses)) {

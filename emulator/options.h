@@ -4,6 +4,7 @@
 #ifndef CORVANE_EMULATOR_OPTIONS_H
 #define CORVANE_EMULATOR_OPTIONS_H
 
+#include <csignal>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@ enum class ReplyEnding {
   kParenthesis,  // the closing parenthesis, as a working adapter sends it
   kSilent,       // nothing after the ID: the line falls silent
   kEndless,      // ID characters again and again, never a closing parenthesis
+  kTrickle,      // ID characters one at a time, trickle_ms apart, never a closing parenthesis
 };
 
 // How the adapter decides that the host has pulsed its modem lines.
@@ -35,7 +37,9 @@ struct AdapterOptions {
   Bytes revision = {'1', '0'};
   Bytes id = {'K', 'V', 'T', '3', '0', '5', '2'};
   ReplyEnding ending = ReplyEnding::kParenthesis;
+  unsigned trickle_ms = 1400;  // kTrickle: from the reply to the first byte, and between bytes
   Bytes after;              // sent right after the closing parenthesis
+  Bytes ready = {'K', 'E', 'S', 'T', 'R', 'A', 'V', 'I', 'N', ' ', 'R', 'E', 'A', 'D', 'Y'};
   bool ready_silent = false;
   unsigned ready_wrong_at = 0;  // 1-based byte of the ready reply to spoil; 0: none
   bool handover = true;
@@ -81,6 +85,10 @@ struct Options {
   bool verbose = false;
   bool busy = false;
   VanishStep vanish = VanishStep::kNever;
+  // The command is sent signal_number at this step (the steps and their
+  // timing are --vanish-at's); the device carries on after it.
+  VanishStep signal_at = VanishStep::kNever;
+  int signal_number = SIGTERM;
   // The modem-line library (emulator/preload): on by default for a command,
   // off by default for a link; ParseOptions sets adapter.pulse_check from them.
   bool modem_lines = false;

@@ -144,6 +144,7 @@ Json PortJson(const PortFacts& port) {
   json["closes"] = port.closes;
   json["open_at_end"] = port.open_at_end;
   json["vanished_at"] = OrNull(port.vanished_at);
+  json["exclusive_at_end"] = port.exclusive_at_end ? Json(*port.exclusive_at_end) : Json(nullptr);
   return json;
 }
 
@@ -182,6 +183,11 @@ Json LineTracesJson(const LineTraces& traces) {
   json["opens"] = std::move(opens);
   json["forgotten"] = traces.opens.forgotten();
   return json;
+}
+
+std::string ExclusiveText(const std::optional<bool>& exclusive) {
+  if (!exclusive) return "unknown at the end (the line had vanished)";
+  return *exclusive ? "still set at the end: only root can open the port" : "cleared at the end";
 }
 
 Json PulsesJson(const PulseFacts& pulses) {
@@ -282,12 +288,16 @@ std::string TextReport(const RunFacts& facts) {
   const ModuleFacts& module = facts.module;
   std::string text = "corvane-emulator report\n";
   if (!facts.command.empty()) text += Line("command", JoinCommand(facts.command));
+  if (facts.command_signal) {
+    text += Line("command signal", facts.command_signal->signal + " at " + facts.command_signal->step);
+  }
   if (facts.command_exit) text += Line("command exit", std::to_string(*facts.command_exit));
   text += Line("port", port.path + (port.link.empty() ? "" : " (linked as " + port.link + ")"));
   text += Line("port use", "opened " + Plural(port.opens, "time", "times") + ", closed " +
                                Plural(port.closes, "time", "times") + ", " +
                                (port.open_at_end ? "open" : "closed") + " at the end");
   if (!port.vanished_at.empty()) text += Line("vanished", "at " + port.vanished_at + ": the master was closed");
+  text += Line("exclusive flag", ExclusiveText(port.exclusive_at_end));
   text += LineTraceLines(facts.line_traces);
   text += PulseLines(adapter);
   text += HeardLines(adapter);
@@ -318,6 +328,13 @@ std::string JsonReport(const RunFacts& facts) {
   Json report = Json::object();
   report["command"] = facts.command;
   report["command_exit"] = facts.command_exit ? Json(*facts.command_exit) : Json(nullptr);
+  Json signal = nullptr;
+  if (facts.command_signal) {
+    signal = Json::object();
+    signal["step"] = facts.command_signal->step;
+    signal["signal"] = facts.command_signal->signal;
+  }
+  report["command_signal"] = std::move(signal);
   report["port"] = PortJson(facts.port);
   report["line_traces"] = LineTracesJson(facts.line_traces);
   report["adapter"] = AdapterJson(facts.adapter);

@@ -72,6 +72,16 @@ struct PortFacts {
   unsigned closes = 0;
   bool open_at_end = false;
   std::string vanished_at;  // the step at which the device vanished (--vanish-at); empty: it did not
+  // The slave's exclusive flag (TIOCEXCL) once the command had ended (or
+  // the link was let go): set, no one but root can open the port. Unknown
+  // when the line had vanished.
+  std::optional<bool> exclusive_at_end;
+};
+
+// The signal sent to the command (--signal-at), once it was sent.
+struct CommandSignalFacts {
+  std::string step;    // as --vanish-at names it
+  std::string signal;  // "SIGTERM", "SIGINT", "SIGHUP" or "SIGKILL"
 };
 
 // One discovery: an open that reached 1200 baud, with the modem lines on.
@@ -161,6 +171,7 @@ struct ModuleFacts {
 struct RunFacts {
   std::vector<std::string> command;
   std::optional<int> command_exit;  // 128 + signal when the command was killed
+  std::optional<CommandSignalFacts> command_signal;
   PortFacts port;
   LineTraces line_traces;
   AdapterFacts adapter;

@@ -10,6 +10,10 @@ using std::chrono::milliseconds;
 
 // The host is in its last pulse steps by then; the reply is not due yet.
 constexpr milliseconds kPulsesWait{400};
+// The reply is due 50 ms into the host's last 200 ms pulse step, which it
+// sleeps through: by then it has been reading for about 250 ms, and has more
+// than a second left of its read time-out.
+constexpr milliseconds kPnpWaitWait{400};
 // The opening parenthesis, two revision bytes and three ID characters: the
 // host is past the framing and in the middle of comparing the ID.
 constexpr std::size_t kPnpReplyPart = 6;
@@ -24,8 +28,14 @@ constexpr milliseconds kFastLineWait{100};
 }  // namespace
 
 Bytes VanishPlan::Pass(const Bytes& bytes, bool from_adapter, unsigned baud, TimePoint now) {
+  if (state_ == State::kOver) return bytes;
   if (state_ != State::kWaiting) return {};
   if (!from_adapter) return bytes;
+  // Any bytes at 1200 baud are the reply, on time.
+  if (step_ == VanishStep::kPnpWait && baud == kPnpBaud) {
+    FallSilent(now + kPnpWaitWait);
+    return {};
+  }
   if (step_ == VanishStep::kPnpReply && baud == kPnpBaud) {
     FallSilent(now + kPnpReplyWait);
     return Bytes(bytes.begin(), bytes.begin() + std::min(bytes.size(), kPnpReplyPart));
@@ -56,6 +66,7 @@ bool VanishPlan::OnSync() { return VanishIf(step_ == VanishStep::kSync); }
 bool VanishPlan::OnConf() { return VanishIf(step_ == VanishStep::kConf); }
 
 bool VanishPlan::OnWriteRequest() {
+  if (state_ == State::kOver) return false;
   if (state_ != State::kWaiting) return true;
   ++writes_;
   return VanishIf((step_ == VanishStep::kWrite1 && writes_ == 1) || (step_ == VanishStep::kWrite2 && writes_ == 2) ||
@@ -78,7 +89,7 @@ void VanishPlan::FallSilent(TimePoint vanish_at) {
 
 bool VanishPlan::VanishIf(bool at_step) {
   if (state_ == State::kWaiting && at_step) state_ = State::kGone;
-  return state_ != State::kWaiting;
+  return state_ != State::kWaiting && state_ != State::kOver;
 }
 
 }  // namespace emulator

@@ -2,7 +2,8 @@
 // here; at the chosen step the plan either says "gone" at once or first lets
 // part of a reply out and falls silent for a while, so that the host is
 // caught waiting in the middle of it. Once gone (or silent) nothing more
-// reaches the host.
+// reaches the host, unless the device carries on after the step (a plan that
+// times something other than a vanishing, such as a signal to the host).
 #ifndef CORVANE_EMULATOR_VANISH_PLAN_H
 #define CORVANE_EMULATOR_VANISH_PLAN_H
 
@@ -21,6 +22,11 @@ class VanishPlan {
   VanishStep step() const { return step_; }
   // The master must close now (or has closed).
   bool gone() const { return state_ == State::kGone; }
+  // After gone(): the step is over and the device goes on as if no step had
+  // been chosen (what was withheld stays withheld). Nothing once it has.
+  void CarryOn() {
+    if (state_ == State::kGone) state_ = State::kOver;
+  }
 
   // What of the bytes handed to the line may still go: all of them, the
   // first part of a reply, or nothing.
@@ -44,6 +50,7 @@ class VanishPlan {
     kWaiting,  // the step has not come yet
     kSilent,   // the step came; nothing more goes out until vanish_at_
     kGone,
+    kOver,    // gone, and the device carries on (CarryOn)
   };
 
   void FallSilent(TimePoint vanish_at);

@@ -11,6 +11,7 @@ struct StepEntry {
 
 constexpr StepEntry kSteps[] = {
     {VanishStep::kPulses, "pulses", "400 ms after an open reached 1200 baud, before any reply"},
+    {VanishStep::kPnpWait, "pnp-wait", "400 ms after the Plug-and-Play reply was due, the reply withheld"},
     {VanishStep::kPnpReply, "pnp-reply", "500 ms after the first 6 bytes of the Plug-and-Play reply"},
     {VanishStep::kSetupRequest, "setup-request", "on the setup request, in place of the ready reply"},
     {VanishStep::kReadyReply, "ready-reply", "200 ms after the first 9 bytes of the ready reply"},

@@ -11,6 +11,7 @@ namespace emulator {
 enum class VanishStep {
   kNever,
   kPulses,        // while the host pulses the modem lines, before any reply
+  kPnpWait,       // the Plug-and-Play reply withheld while the host waits for it
   kPnpReply,      // part of the way through the Plug-and-Play reply
   kSetupRequest,  // on hearing the setup request, in place of the ready reply
   kReadyReply,    // part of the way through the ready reply

@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,13 +50,45 @@ struct SpawnSetup {
   }
 };
 
+// A pipe's two ends in the same order: [0] ours to read, [1] the program's.
+// The slave is raw, so that no output processing adds or changes a byte.
+bool OpenTerminal(int ends[2], std::string* error) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[128];
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+    *error = std::string("a pseudo-terminal: ") + std::strerror(errno);
+    if (master >= 0) close(master);
+    return false;
+  }
+  const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios settings;
+  if (slave < 0 || tcgetattr(slave, &settings) != 0) {
+    *error = std::string("opening ") + name + ": " + std::strerror(errno);
+    if (slave >= 0) close(slave);
+    close(master);
+    return false;
+  }
+  cfmakeraw(&settings);
+  if (tcsetattr(slave, TCSANOW, &settings) != 0) {
+    *error = std::string("tcsetattr: ") + std::strerror(errno);
+    close(slave);
+    close(master);
+    return false;
+  }
+  ends[0] = master;
+  ends[1] = slave;
+  return true;
+}
+
 }  // namespace
 
 bool BoundedProcess::Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                           std::string* error) {
+                           std::string* error, StdoutTo stdout_to) {
   int out[2];
   int err[2];
-  if (pipe2(out, O_CLOEXEC) != 0) {
+  if (stdout_to == StdoutTo::kTerminal) {
+    if (!OpenTerminal(out, error)) return false;
+  } else if (pipe2(out, O_CLOEXEC) != 0) {
     *error = std::string("pipe2: ") + std::strerror(errno);
     return false;
   }
@@ -122,6 +155,8 @@ bool BoundedProcess::Pump(std::chrono::steady_clock::time_point deadline) {
     if (got > 0) {
       text_of[i]->append(buffer, static_cast<std::size_t>(got));
     } else if (got == 0 || errno != EINTR) {
+      // A terminal's master reads EIO, not an end, once the program and
+      // everything it started have closed the slave.
       close(*fd_of[i]);
       *fd_of[i] = -1;
     }
@@ -190,10 +225,10 @@ void BoundedProcess::Kill() {
 }
 
 ProcessResult RunBounded(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                         std::chrono::milliseconds limit) {
+                         std::chrono::milliseconds limit, StdoutTo stdout_to) {
   BoundedProcess process;
   std::string error;
-  if (!process.Start(argv, env, &error)) {
+  if (!process.Start(argv, env, &error, stdout_to)) {
     ProcessResult failed;
     failed.err = error;
     return failed;

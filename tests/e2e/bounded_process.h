@@ -15,6 +15,12 @@
 
 namespace e2e {
 
+// Where the program's standard output goes: a pipe, or the slave of a fresh
+// pseudo-terminal in raw mode (so what the program writes arrives as it
+// wrote it) whose master the test reads, for a program that must see a
+// terminal.
+enum class StdoutTo { kPipe, kTerminal };
+
 struct ProcessResult {
   std::string out;
   std::string err;
@@ -33,7 +39,7 @@ class BoundedProcess {
   // empty value, unset) on top of ours. False, with *error set, when the
   // program cannot be started (also when there is no such file).
   bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-             std::string* error);
+             std::string* error, StdoutTo stdout_to = StdoutTo::kPipe);
   // Reads until standard error holds text; false if the program ended or the
   // limit ran out first.
   bool WaitForError(const std::string& text, std::chrono::milliseconds limit);
@@ -55,7 +61,7 @@ class BoundedProcess {
 
 // Start and Finish in one.
 ProcessResult RunBounded(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                         std::chrono::milliseconds limit);
+                         std::chrono::milliseconds limit, StdoutTo stdout_to = StdoutTo::kPipe);
 
 }  // namespace e2e
 

@@ -4,6 +4,7 @@
 // the help text, so a new option without a row fails).
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -77,6 +78,10 @@ const std::vector<Row> kRows = {
            EXPECT_FALSE(o.busy);
            EXPECT_EQ(o.module.loss.seed, kDefaultLossSeed);
            EXPECT_EQ(o.adapter.reply_delay_ms, 650u);
+           EXPECT_EQ(o.adapter.ready, (Bytes{'K', 'E', 'S', 'T', 'R', 'A', 'V', 'I', 'N', ' ', 'R', 'E', 'A', 'D', 'Y'}));
+           EXPECT_EQ(o.adapter.trickle_ms, 1400u);
+           EXPECT_EQ(o.vanish, VanishStep::kNever);
+           EXPECT_EQ(o.signal_at, VanishStep::kNever);
          }),
     Good("command_keeps_its_own_options", {"--", "tool", "--help", "-h", "--", "x"},
          [](const Options& o) {
@@ -100,6 +105,46 @@ const std::vector<Row> kRows = {
     Good("vanish_at", Run({"--vanish-at", "write-2"}),
          [](const Options& o) { EXPECT_EQ(o.vanish, VanishStep::kWrite2); }),
     Bad("vanish_at_unknown_step", Run({"--vanish-at", "later"}), "--vanish-at: no step \"later\" (--help lists them)"),
+    Good("vanish_at_pnp_wait", Run({"--vanish-at", "pnp-wait"}),
+         [](const Options& o) { EXPECT_EQ(o.vanish, VanishStep::kPnpWait); }),
+    Good("signal_at_is_sigterm_by_default", Run({"--signal-at", "pulses"}),
+         [](const Options& o) {
+           EXPECT_EQ(o.signal_at, VanishStep::kPulses);
+           EXPECT_EQ(o.signal_number, SIGTERM);
+           EXPECT_EQ(o.vanish, VanishStep::kNever);
+         }),
+    Good("signal_at_int", Run({"--signal-at", "pnp-wait:INT"}),
+         [](const Options& o) {
+           EXPECT_EQ(o.signal_at, VanishStep::kPnpWait);
+           EXPECT_EQ(o.signal_number, SIGINT);
+         }),
+    Good("signal_at_sighup_with_equals", Run({"--signal-at=handover:SIGHUP"}),
+         [](const Options& o) {
+           EXPECT_EQ(o.signal_at, VanishStep::kHandOver);
+           EXPECT_EQ(o.signal_number, SIGHUP);
+         }),
+    Good("signal_at_the_last_given", Run({"--signal-at", "write-1:INT", "--signal-at", "write-3"}),
+         [](const Options& o) {
+           EXPECT_EQ(o.signal_at, VanishStep::kWrite3);
+           EXPECT_EQ(o.signal_number, SIGTERM);
+         }),
+    Good("signal_and_vanish_apart", Run({"--signal-at", "sync:TERM", "--vanish-at", "write-2"}),
+         [](const Options& o) {
+           EXPECT_EQ(o.signal_at, VanishStep::kSync);
+           EXPECT_EQ(o.vanish, VanishStep::kWrite2);
+         }),
+    Bad("signal_at_unknown_step", Run({"--signal-at", "later:INT"}),
+        "--signal-at: no step \"later\" (--help lists them)"),
+    Good("signal_at_kill", Run({"--signal-at", "handover:KILL"}),
+         [](const Options& o) { EXPECT_EQ(o.signal_number, SIGKILL); }),
+    Bad("signal_at_unknown_signal", Run({"--signal-at", "pulses:QUIT"}),
+        "--signal-at: no signal \"QUIT\" (TERM, INT, HUP or KILL)"),
+    Bad("signal_at_empty_signal", Run({"--signal-at", "pulses:"}),
+        "--signal-at: no signal \"\" (TERM, INT, HUP or KILL)"),
+    Bad("signal_at_lower_case_signal", Run({"--signal-at", "pulses:term"}),
+        "--signal-at: no signal \"term\" (TERM, INT, HUP or KILL)"),
+    Bad("signal_at_on_a_link", {"--link", "L", "--signal-at", "pulses"},
+        "--signal-at signals the command; --link runs none"),
     Ends("help", Run({"--help"}), ParseResult::kHelp),
     Ends("help_short", {"-h"}, ParseResult::kHelp),
     Bad("help_after_a_bad_value_is_not_reached", {"--seed", "x", "-h"},
@@ -164,7 +209,22 @@ const std::vector<Row> kRows = {
          [](const Options& o) { EXPECT_EQ(o.adapter.ending, ReplyEnding::kSilent); }),
     Good("no_close_endless", Run({"--no-close", "endless"}),
          [](const Options& o) { EXPECT_EQ(o.adapter.ending, ReplyEnding::kEndless); }),
-    Bad("no_close_other", Run({"--no-close", "never"}), "--no-close: --no-close takes silent or endless"),
+    Good("no_close_trickle", Run({"--no-close", "trickle", "--trickle-ms", "1300"}),
+         [](const Options& o) {
+           EXPECT_EQ(o.adapter.ending, ReplyEnding::kTrickle);
+           EXPECT_EQ(o.adapter.trickle_ms, 1300u);
+         }),
+    Good("trickle_ms_limit", Run({"--trickle-ms", "60000"}),
+         [](const Options& o) { EXPECT_EQ(o.adapter.trickle_ms, 60000u); }),
+    Bad("trickle_ms_zero", Run({"--trickle-ms", "0"}), "--trickle-ms: a trickle needs at least 1 ms between bytes"),
+    Bad("trickle_ms_over_limit", Run({"--trickle-ms", "60001"}), "--trickle-ms: \"60001\" is more than 60000"),
+    Bad("no_close_other", Run({"--no-close", "never"}), "--no-close: --no-close takes silent, endless or trickle"),
+    Good("ready_with_escapes", Run({"--ready", "KESTRAVIN\\x1b[2J\\x0e\\0"}),
+         [](const Options& o) {
+           EXPECT_EQ(o.adapter.ready, (Bytes{'K', 'E', 'S', 'T', 'R', 'A', 'V', 'I', 'N', 0x1B, '[', '2', 'J', 0x0E, 0x00}));
+         }),
+    Good("ready_empty", Run({"--ready", ""}), [](const Options& o) { EXPECT_TRUE(o.adapter.ready.empty()); }),
+    Bad("ready_bad_escape", Run({"--ready", "\\x1"}), "--ready: \\x needs two hex digits in \"\\x1\""),
     Good("ready_wrong_at_first", Run({"--ready-wrong-at", "1"}),
          [](const Options& o) { EXPECT_EQ(o.adapter.ready_wrong_at, 1u); }),
     Good("ready_wrong_at_last_with_leading_zero", Run({"--ready-wrong-at", "015"}),
@@ -284,7 +344,7 @@ TEST(CommandLineTable, NamesEveryOptionOfTheHelp) {
     ++options;
     EXPECT_EQ(named.count(option), 1u) << option << " has no row";
   }
-  EXPECT_GE(options, 36u);
+  EXPECT_GE(options, 39u);
   EXPECT_NE(HelpText("corvane-emulator").find("(also -h)"), std::string::npos);
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -91,6 +92,39 @@ TEST(Report, AbsentThingsAreNull) {
   EXPECT_EQ(set.at("command_exit"), 3);
   EXPECT_EQ(set.at("port").at("link"), "/tmp/COM1");
   EXPECT_EQ(set.at("port").at("vanished_at"), "sync");
+}
+
+// The exclusive flag and the signal sent to the command, in both reports.
+TEST(Report, TheExclusiveFlagAtTheEnd) {
+  struct Case {
+    std::optional<bool> exclusive;
+    Json json;
+    std::string line;
+  };
+  const Case cases[] = {
+      {std::nullopt, nullptr, "  exclusive flag  unknown at the end (the line had vanished)\n"},
+      {false, false, "  exclusive flag  cleared at the end\n"},
+      {true, true, "  exclusive flag  still set at the end: only root can open the port\n"},
+  };
+  for (const Case& c : cases) {
+    RunFacts facts;
+    facts.port.exclusive_at_end = c.exclusive;
+    EXPECT_EQ(ParsedReport(facts).at("port").at("exclusive_at_end"), c.json);
+    const std::string text = TextReport(facts);
+    EXPECT_NE(text.find(c.line), std::string::npos) << text;
+  }
+}
+
+TEST(Report, TheSignalSentToTheCommand) {
+  RunFacts facts;
+  facts.command = {"tool", "on"};
+  EXPECT_TRUE(ParsedReport(facts).at("command_signal").is_null());
+  EXPECT_EQ(TextReport(facts).find("command signal"), std::string::npos);
+  facts.command_signal = CommandSignalFacts{"write-2", "SIGINT"};
+  facts.command_exit = 130;
+  EXPECT_EQ(ParsedReport(facts).at("command_signal"), (Json{{"step", "write-2"}, {"signal", "SIGINT"}}));
+  const std::string text = TextReport(facts);
+  EXPECT_NE(text.find("  command signal  SIGINT at write-2\n  command exit    130\n"), std::string::npos) << text;
 }
 
 // Every byte value, as hex, and no member that would carry them raw.
