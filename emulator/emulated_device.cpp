@@ -58,6 +58,7 @@ EmulatedDevice::EmulatedDevice(const Options& options, DialogueLog& log, RunFact
     : options_(options),
       log_(log),
       facts_(facts),
+      tracer_(facts.line_traces),
       store_(options.module),
       adapter_(options.adapter, *this, log, facts.adapter),
       module_output_(*this),
@@ -74,6 +75,7 @@ bool EmulatedDevice::Start(std::string* error) {
   if (options_.adapter.pulse_check != PulseCheck::kTimer && !modem_lines_.Open(line_.slave_path(), error)) {
     return false;
   }
+  facts_.line_traces.watched = modem_lines_.is_open();
   baud_ = line_.ReadBaud();
   facts_.port.path = line_.slave_path();
   log_.Note("port %s ready at %u baud%s", line_.slave_path().c_str(), baud_,
@@ -152,7 +154,7 @@ bool EmulatedDevice::HandlePortEvents(TimePoint now, std::string* error) {
   const bool ok = line_.ReadPortEvents(&events, error);
   for (const PortEvent event : events) {
     // What the holder did to the lines before its close belongs to it.
-    if (event == PortEvent::kClosed) TakeModemLineReports();
+    if (event == PortEvent::kClosed) TakeModemLineReports(holders_ == 1);
     if (event == PortEvent::kOpened) {
       ++facts_.port.opens;
       ++holders_;
@@ -161,20 +163,24 @@ bool EmulatedDevice::HandlePortEvents(TimePoint now, std::string* error) {
       // A second open while the port is held (another program's, refused
       // by the holder's lock) and its close never reach a real adapter: the
       // lines and the line rate stay the holder's.
-      if (holders_ == 1) adapter_.OnPortOpened();
+      if (holders_ == 1) {
+        adapter_.OnPortOpened();
+        if (modem_lines_.is_open()) tracer_.OnOpened(facts_.port.opens, now, baud_);
+      }
     } else {
       ++facts_.port.closes;
       if (holders_ > 0) --holders_;
       log_.Note("port closed (close %u)", facts_.port.closes);
-      if (!SomeoneHoldsPort()) adapter_.OnPortClosed();
       if (!SomeoneHoldsPort()) {
+        adapter_.OnPortClosed();
+        tracer_.OnClosed(now);
         to_host_.Clear();
         unwritten_.clear();
       }
     }
   }
   if (!events.empty()) HandleLineSettings(now);
-  TakeModemLineReports();
+  TakeModemLineReports(false);
   return ok;
 }
 
@@ -211,6 +217,7 @@ void EmulatedDevice::HandleLineSettings(TimePoint now) {
     log_.Note("line set to %u baud", baud);
     baud_ = baud;
   }
+  tracer_.OnLineRate(baud_);
   const bool module_had_line = adapter_.handed_over();
   adapter_.OnLineRate(baud_, now);
   vanish_.OnLineRate(baud_, adapter_.handed_over(), now);
@@ -222,8 +229,16 @@ void EmulatedDevice::HandleLineSettings(TimePoint now) {
   }
 }
 
-void EmulatedDevice::TakeModemLineReports() {
-  for (const ModemLineReport& report : modem_lines_.Read()) adapter_.OnModemLines(report.state, report.at);
+void EmulatedDevice::TakeModemLineReports(bool holder_closed) {
+  for (const ModemLineReport& report : modem_lines_.Read()) reports_.push_back(report);
+  while (!reports_.empty()) {
+    const ModemLineReport report = reports_.front();
+    if (report.closed && !holder_closed) return;
+    reports_.pop_front();
+    if (report.closed) return;
+    adapter_.OnModemLines(report.state, report.at);
+    tracer_.OnCall(report.at, report.state, report.baud);
+  }
 }
 
 void EmulatedDevice::DeliverFromHost(const std::vector<PacedByte>& bytes) {
@@ -292,6 +307,7 @@ void EmulatedDevice::VanishNow() {
   to_host_.Clear();
   unwritten_.clear();
   facts_.port.vanished_at = VanishStepName(vanish_.step());
+  tracer_.OnVanished(Clock::now());
   log_.Note("the device vanishes (%s): the master is closed", VanishStepName(vanish_.step()));
 }
 

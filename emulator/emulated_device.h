@@ -8,12 +8,14 @@
 
 #include <sys/signalfd.h>
 
+#include <deque>
 #include <functional>
 #include <string>
 
 #include "emulator/adapter.h"
 #include "emulator/dialogue_log.h"
 #include "emulator/line_output.h"
+#include "emulator/line_trace.h"
 #include "emulator/modem_line_channel.h"
 #include "emulator/module_link.h"
 #include "emulator/options.h"
@@ -77,7 +79,11 @@ class EmulatedDevice : private LineOutput {
   bool HandlePortEvents(TimePoint now, std::string* error);
   bool HandleMaster(short revents, TimePoint now, std::string* error);
   void HandleLineSettings(TimePoint now);
-  void TakeModemLineReports();
+  // Hands the holder the modem-line reports of its open: those that came
+  // before the close report of its open when it has closed, and otherwise
+  // those before any close report (what follows one belongs to the next
+  // open, which the port's watch has not shown yet).
+  void TakeModemLineReports(bool holder_closed);
   void RunDueWork(TimePoint now);
   void DeliverFromHost(const std::vector<PacedByte>& bytes);
   bool FlushToHost(std::string* error);
@@ -94,6 +100,8 @@ class EmulatedDevice : private LineOutput {
   RunFacts& facts_;
   PtyLine line_;
   ModemLineChannel modem_lines_;
+  std::deque<ModemLineReport> reports_;  // read from the channel, not yet handed on
+  LineTracer tracer_;
   PacedQueue from_host_;
   PacedQueue to_host_;
   Bytes unwritten_;  // due for the host but not yet taken by the slave

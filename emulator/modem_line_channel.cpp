@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "emulator/preload/modem_line_report.h"
+#include "platform/posix/baud_rate.h"
 
 namespace emulator {
 
@@ -63,6 +64,9 @@ std::vector<ModemLineReport> ModemLineChannel::Read() {
     report.at = TimePoint(std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(raw.monotonic_ns)));
     report.state.rts = (raw.lines & CORVANE_LINE_RTS) != 0;
     report.state.dtr = (raw.lines & CORVANE_LINE_DTR) != 0;
+    report.baud =
+        raw.speed == CORVANE_SPEED_UNKNOWN ? 0 : corvane_posix::rate_for_speed(static_cast<speed_t>(raw.speed));
+    report.closed = raw.request == CORVANE_MODEM_LINES_CLOSED;
     reports.push_back(report);
   }
 }

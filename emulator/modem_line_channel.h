@@ -1,7 +1,8 @@
 // The emulator's end of the modem-line library's channel (described in
 // emulator/preload/modem_line_report.h): a datagram socket in the abstract
 // namespace whose name the command finds in its environment, and the reports
-// about our port's slave that arrive on it.
+// about our port's slave that arrive on it: the modem-line calls and the
+// closes that end an open.
 #ifndef CORVANE_EMULATOR_MODEM_LINE_CHANNEL_H
 #define CORVANE_EMULATOR_MODEM_LINE_CHANNEL_H
 
@@ -14,8 +15,10 @@
 namespace emulator {
 
 struct ModemLineReport {
-  TimePoint at;  // when the host made the call, on our clock
+  TimePoint at;  // when the host made the call (or the close), on our clock
   LineState state;
+  unsigned baud = 0;    // the line rate in force then; 0 when unknown
+  bool closed = false;  // a close report: the process closed its last descriptor of the port
 };
 
 class ModemLineChannel {

@@ -66,6 +66,35 @@ std::string Milliseconds(double ms, const char* format) {
   return text;
 }
 
+std::string Levels(bool rts, bool dtr) {
+  return std::string("RTS ") + (rts ? "high" : "low ") + ", DTR " + (dtr ? "high" : "low ");
+}
+
+std::string BaudText(unsigned baud) { return baud == 0 ? "rate unknown" : std::to_string(baud) + " baud"; }
+
+// Each open's verdict, then the lines at the open, each change and the end,
+// one a line.
+std::string LineTraceLines(const LineTraces& traces) {
+  if (!traces.watched) return Line("line traces", "none: the modem lines are not reported");
+  std::string text;
+  if (traces.opens.forgotten() > 0) {
+    text += Line("line traces",
+                 Plural(static_cast<unsigned>(traces.opens.forgotten()), "earlier open", "earlier opens") + " not kept");
+  }
+  if (traces.opens.empty()) text += Line("line traces", "none: the port was not opened");
+  for (const LineTraceFacts& trace : traces.opens) {
+    text += Line("line trace", trace.verdict);
+    text += Line("", "  at the open  " + Levels(trace.rts_at_open, trace.dtr_at_open) + "  " +
+                         BaudText(trace.baud_at_open));
+    for (const LineTraceFacts::Step& step : trace.steps) {
+      text += Line("", Milliseconds(step.ms, "%9.1f ms") + "  " + Levels(step.rts, step.dtr) + "  " +
+                           BaudText(step.baud));
+    }
+    if (trace.end != "open") text += Line("", Milliseconds(trace.ended_ms, "%9.1f ms") + "  " + trace.end);
+  }
+  return text;
+}
+
 // Each discovery's verdict, then its line changes, one a line.
 std::string PulseLines(const AdapterFacts& adapter) {
   std::string text = Line("modem lines", adapter.pulse_check == "timer"
@@ -116,6 +145,43 @@ Json PortJson(const PortFacts& port) {
   json["open_at_end"] = port.open_at_end;
   json["vanished_at"] = OrNull(port.vanished_at);
   json["exclusive_at_end"] = port.exclusive_at_end ? Json(*port.exclusive_at_end) : Json(nullptr);
+  return json;
+}
+
+Json LineTraceJson(const LineTraceFacts& trace) {
+  Json steps = Json::array();
+  for (const LineTraceFacts::Step& step : trace.steps) {
+    Json json = Json::object();
+    json["ms"] = std::round(step.ms * 1000) / 1000;  // to the microsecond, as measured
+    json["rts"] = step.rts;
+    json["dtr"] = step.dtr;
+    json["baud"] = step.baud;
+    steps.push_back(std::move(json));
+  }
+  Json at_open = Json::object();
+  at_open["rts"] = trace.rts_at_open;
+  at_open["dtr"] = trace.dtr_at_open;
+  at_open["baud"] = trace.baud_at_open;
+  Json json = Json::object();
+  json["open"] = trace.open;
+  json["road"] = trace.road;
+  json["at_open"] = std::move(at_open);
+  json["steps"] = std::move(steps);
+  json["end"] = trace.end;
+  json["ended_ms"] = trace.end == "open" ? Json(nullptr) : Json(std::round(trace.ended_ms * 1000) / 1000);
+  json["outcome"] = trace.outcome;
+  json["departs_at"] = trace.departs_at ? Json(*trace.departs_at) : Json(nullptr);
+  json["verdict"] = trace.verdict;
+  return json;
+}
+
+Json LineTracesJson(const LineTraces& traces) {
+  Json opens = Json::array();
+  for (const LineTraceFacts& trace : traces.opens) opens.push_back(LineTraceJson(trace));
+  Json json = Json::object();
+  json["watched"] = traces.watched;
+  json["opens"] = std::move(opens);
+  json["forgotten"] = traces.opens.forgotten();
   return json;
 }
 
@@ -232,6 +298,7 @@ std::string TextReport(const RunFacts& facts) {
                                (port.open_at_end ? "open" : "closed") + " at the end");
   if (!port.vanished_at.empty()) text += Line("vanished", "at " + port.vanished_at + ": the master was closed");
   text += Line("exclusive flag", ExclusiveText(port.exclusive_at_end));
+  text += LineTraceLines(facts.line_traces);
   text += PulseLines(adapter);
   text += HeardLines(adapter);
   text += Line("garbage", Plural(adapter.garbage_bytes, "byte", "bytes") +
@@ -269,6 +336,7 @@ std::string JsonReport(const RunFacts& facts) {
   }
   report["command_signal"] = std::move(signal);
   report["port"] = PortJson(facts.port);
+  report["line_traces"] = LineTracesJson(facts.line_traces);
   report["adapter"] = AdapterJson(facts.adapter);
   report["module"] = ModuleJson(facts.module);
   // Words and paths come from the command line and the file system, in no

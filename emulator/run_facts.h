@@ -1,9 +1,10 @@
-// What a run showed: the port's opens and closes, what the adapter heard and
-// said, what crossed the module link and what the module holds. Filled in as
-// the run goes; the report renders it. Counts cover the whole run; the
-// records that grow with every run of the host (discoveries, line bytes,
-// setting writes) keep only the latest ones, so that an emulator serving a
-// link for weeks stays the same size.
+// What a run showed: the port's opens and closes, the modem lines of each
+// open, what the adapter heard and said, what crossed the module link and
+// what the module holds. Filled in as the run goes; the report renders it.
+// Counts cover the whole run; the records that grow with every run of the
+// host (line traces, discoveries, line bytes, setting writes) keep only the
+// latest ones, so that an emulator serving a link for weeks stays the same
+// size.
 #ifndef CORVANE_EMULATOR_RUN_FACTS_H
 #define CORVANE_EMULATOR_RUN_FACTS_H
 
@@ -23,6 +24,7 @@ namespace emulator {
 // (the tool, then prodtest), pulses once and writes three settings.
 constexpr std::size_t kKeptRuns = 20;
 constexpr std::size_t kKeptDiscoveries = kKeptRuns;
+constexpr std::size_t kKeptTraces = 2 * kKeptRuns;
 constexpr std::size_t kKeptWrites = 3 * kKeptRuns;
 constexpr std::size_t kKeptLineBytes = 64 * kKeptRuns;  // per line rate
 
@@ -109,6 +111,33 @@ struct AdapterFacts {
   unsigned handovers = 0;
 };
 
+// The modem lines of one open of the port, from the open to its close, and
+// how they compare with what Windows drives (emulator/line_trace.h).
+struct LineTraceFacts {
+  struct Step {
+    double ms = 0;  // since the open
+    bool rts = false;
+    bool dtr = false;
+    unsigned baud = 0;  // the line rate in force at the call; 0 when unknown
+  };
+  unsigned open = 0;  // which of the port's opens, from 1
+  std::string road;   // "discovery" (the tool's), "link" (prodtest's) or "undriven"
+  bool rts_at_open = true;
+  bool dtr_at_open = true;
+  unsigned baud_at_open = 0;
+  std::vector<Step> steps;  // changes only
+  std::string end;          // "open", "closed" or "vanished"
+  double ended_ms = 0;      // since the open, once closed or vanished
+  std::string outcome;      // "as windows", "departs" or "cut short"
+  std::optional<std::size_t> departs_at;  // the first step unlike Windows', or missing
+  std::string verdict;
+};
+
+struct LineTraces {
+  bool watched = false;  // the modem lines are reported
+  Recent<LineTraceFacts> opens{kKeptTraces};
+};
+
 struct SettingWrite {
   std::uint8_t tag = 0;
   std::uint16_t setting = 0;
@@ -144,6 +173,7 @@ struct RunFacts {
   std::optional<int> command_exit;  // 128 + signal when the command was killed
   std::optional<CommandSignalFacts> command_signal;
   PortFacts port;
+  LineTraces line_traces;
   AdapterFacts adapter;
   ModuleFacts module;
 };

@@ -2,8 +2,9 @@
  * LD_PRELOAD into the program under test. A pseudo-terminal has no modem
  * lines, so the modem-control ioctls fail on it; here they succeed as on a
  * serial port, the library keeps RTS and DTR itself and reports each call to
- * corvane-emulator. The channel, the reports and the state a line starts
- * with are described in emulator/preload/modem_line_report.h.
+ * corvane-emulator, and the close that ends an open. The channel, the
+ * reports and the state each open of a line starts with are described in
+ * emulator/preload/modem_line_report.h.
  *
  * Every ioctl goes to the C library first; only a modem-control request on a
  * pseudo-terminal slave that failed with ENOTTY or EINVAL is taken over, so
@@ -11,8 +12,10 @@
  * nothing and keeps errno as the port would: unchanged by a success. With
  * CORVANE_MODEM_LINES_ABSENT set, the slave plays a port without lines. */
 #define _GNU_SOURCE
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdatomic.h>
 #include <stddef.h>
@@ -24,12 +27,14 @@
 #include <sys/sysmacros.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "emulator/preload/modem_line_report.h"
 
 typedef int (*ioctl_function)(int, unsigned long, ...);
+typedef int (*close_function)(int);
 
 /* UNIX98 pseudo-terminal slaves: majors 136 to 143. */
 enum { kFirstPtySlaveMajor = 136, kLastPtySlaveMajor = 143 };
@@ -41,12 +46,13 @@ enum { kSlots = 32 };
 /* How long a report may wait for room in the emulator's queue. */
 enum { kSendPatienceUs = 100000 };
 
-/* The state a slave starts with: the driver raises both lines on open. */
+/* The state each open of a slave starts with: the driver raises both lines. */
 static const unsigned kOpenState = CORVANE_LINE_RTS | CORVANE_LINE_DTR;
 
 /* A slot holds one slave's lines. A freshly claimed slot is all zero and
  * stands for the open state; once a request has set the lines, kSet marks
- * the stored bits as the state. */
+ * the stored bits as the state. The close that ends an open clears the slot
+ * back to zero but keeps it claimed. */
 static const unsigned kSet = 4u;
 
 struct line_slot {
@@ -56,6 +62,7 @@ struct line_slot {
 
 static struct line_slot slots[kSlots];
 static _Atomic(ioctl_function) next_ioctl;
+static _Atomic(close_function) next_close;
 
 static ioctl_function resolve_next_ioctl(void) {
   ioctl_function found = atomic_load(&next_ioctl);
@@ -64,6 +71,22 @@ static ioctl_function resolve_next_ioctl(void) {
     atomic_store(&next_ioctl, found);
   }
   return found;
+}
+
+static close_function resolve_next_close(void) {
+  close_function found = atomic_load(&next_close);
+  if (found == NULL) {
+    found = (close_function)dlsym(RTLD_NEXT, "close");
+    atomic_store(&next_close, found);
+  }
+  return found;
+}
+
+/* The library's own descriptors are closed past its close(), which would
+ * otherwise look at each of them. */
+static void close_own(int fd) {
+  const close_function next = resolve_next_close();
+  if (next != NULL) next(fd);
 }
 
 static int is_modem_request(unsigned long request) {
@@ -77,6 +100,16 @@ static int pty_slave_device(int fd, uint64_t* device) {
   if (major_number < kFirstPtySlaveMajor || major_number > kLastPtySlaveMajor) return 0;
   *device = (uint64_t)status.st_rdev;
   return 1;
+}
+
+/* The slot of a slave this process has made a modem request on, or NULL. */
+static struct line_slot* claimed_slot(uint64_t device) {
+  for (int i = 0; i < kSlots; ++i) {
+    const uint64_t held = atomic_load(&slots[i].device);
+    if (held == 0) return NULL; /* slots are claimed in order and never freed */
+    if (held == device) return &slots[i];
+  }
+  return NULL;
 }
 
 static struct line_slot* slot_for(uint64_t device) {
@@ -116,7 +149,14 @@ static unsigned apply_request(struct line_slot* slot, unsigned long request, uns
   return lines;
 }
 
-static void send_report(uint64_t device, unsigned lines, unsigned long request, const struct timespec* at) {
+static uint32_t output_speed(int fd) {
+  struct termios settings;
+  if (tcgetattr(fd, &settings) != 0) return CORVANE_SPEED_UNKNOWN;
+  return (uint32_t)cfgetospeed(&settings);
+}
+
+static void send_report(uint64_t device, unsigned lines, unsigned long request, uint32_t speed,
+                        const struct timespec* at) {
   const char* name = getenv(CORVANE_MODEM_LINES_ENV);
   if (name == NULL || name[0] == '\0') return;
   struct sockaddr_un address;
@@ -142,11 +182,12 @@ static void send_report(uint64_t device, unsigned lines, unsigned long request, 
   report.device = device;
   report.pid = (uint32_t)getpid();
   report.request = (uint32_t)request;
+  report.speed = speed;
   ssize_t sent;
   do {
     sent = sendto(channel, &report, sizeof report, MSG_NOSIGNAL, (const struct sockaddr*)&address, size);
   } while (sent < 0 && errno == EINTR);
-  close(channel);
+  close_own(channel);
 }
 
 /* The errno that CORVANE_MODEM_LINES_ABSENT asks the slave to fail modem
@@ -161,7 +202,7 @@ static int absent_lines_error(void) {
 
 /* Answers a modem request on a slave in place of the driver; -1 with errno
  * set when the request cannot be answered. */
-static int emulate(uint64_t device, unsigned long request, int* argument) {
+static int emulate(int fd, uint64_t device, unsigned long request, int* argument) {
   struct line_slot* slot = slot_for(device);
   if (slot == NULL) return -1;
   if (argument == NULL) {
@@ -175,7 +216,7 @@ static int emulate(uint64_t device, unsigned long request, int* argument) {
   struct timespec at;
   clock_gettime(CLOCK_MONOTONIC, &at);
   const unsigned lines = apply_request(slot, request, line_bits(*argument));
-  send_report(device, lines, request, &at);
+  send_report(device, lines, request, output_speed(fd), &at);
   return 0;
 }
 
@@ -204,10 +245,54 @@ int ioctl(int fd, unsigned long request, ...) {
     errno = absent;
     return -1;
   }
-  if (emulate(device, request, (int*)argument) != 0) {
+  if (emulate(fd, device, request, (int*)argument) != 0) {
     if (errno != EFAULT) errno = failure;
     return -1;
   }
   errno = before;
   return 0;
+}
+
+/* True when the process holds a descriptor other than fd of the device.
+ * Reads /proc/self/fd into a buffer on the stack: nothing is allocated. */
+static int another_descriptor_of(int fd, uint64_t device) {
+  const int folder = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return 0;
+  int found = 0;
+  char buffer[4096];
+  ssize_t got;
+  while (!found && (got = getdents64(folder, buffer, sizeof buffer)) > 0) {
+    for (ssize_t at = 0; at < got && !found;) {
+      const struct dirent64* entry = (const struct dirent64*)(buffer + at);
+      at += entry->d_reclen;
+      char* end = NULL;
+      const long other = strtol(entry->d_name, &end, 10);
+      if (end == entry->d_name || *end != '\0' || other == fd || other == folder) continue;
+      struct stat status;
+      found = fstat((int)other, &status) == 0 && S_ISCHR(status.st_mode) && (uint64_t)status.st_rdev == device;
+    }
+  }
+  close_own(folder);
+  return found;
+}
+
+/* The close of the last descriptor of a slave ends its open: the lines go
+ * back to the open state and the emulator hears of it before the close. */
+int close(int fd) {
+  const close_function next = resolve_next_close();
+  if (next == NULL) {
+    errno = ENOSYS;
+    return -1;
+  }
+  const int before = errno;
+  uint64_t device = 0;
+  struct line_slot* slot = pty_slave_device(fd, &device) ? claimed_slot(device) : NULL;
+  if (slot != NULL && !another_descriptor_of(fd, device)) {
+    struct timespec at;
+    clock_gettime(CLOCK_MONOTONIC, &at);
+    const unsigned lines = lines_of(atomic_exchange(&slot->stored, 0u));
+    send_report(device, lines, CORVANE_MODEM_LINES_CLOSED, output_speed(fd), &at);
+  }
+  errno = before;
+  return next(fd);
 }

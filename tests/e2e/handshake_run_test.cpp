@@ -1,9 +1,11 @@
 // The real corvane-handshake against the emulator on a pseudo-terminal, one
 // row per road: complete runs, every failure the adapter and the module can
 // be made to show, and the command-line failures. Each row checks the exact
-// console text, the tool's exit status, the module's values and that the
-// port was opened as often as closed and is closed at the end. The same
-// table runs against each build of the tool (see tool_under_test.h).
+// console text, the tool's exit status, the module's values, that the port
+// was opened as often as closed and is closed at the end, and the modem
+// lines of each open as Windows drives them for the tool's calls (see
+// line_trace_expectation.h). The same table runs against each build of the
+// tool (see tool_under_test.h).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/line_trace_expectation.h"
 #include "tests/e2e/tool_under_test.h"
 
 namespace e2e {
@@ -138,6 +141,18 @@ const std::vector<Scenario> kScenarios = {
     {"empty_word", {}, {""}, "Invalid Argument: \n", 2, kUntouched, 0, "", {}},
 };
 
+// How far a row's road gets on the line, from how often it opens the port
+// and what it prints: prodtest opens it a second time; "PNP HS Failed"
+// follows the switch to 115200; "Waiting for PNP Reply" follows the pulses;
+// an open with neither is refused before any line setting.
+LineReach ReachOf(const Scenario& s) {
+  if (s.opens == 0) return LineReach::kNoOpen;
+  if (s.opens == 2) return LineReach::kLink;
+  if (s.output.find("PNP HS Failed") != std::string::npos) return LineReach::kSwitch;
+  if (s.output.find("Waiting for PNP Reply") != std::string::npos) return LineReach::kPulses;
+  return LineReach::kUndrivenOpen;
+}
+
 // A port that the emulator holds stops only a build that opens exclusively.
 std::vector<Scenario> RoadsFor(const ToolUnderTest& tool) {
   std::vector<Scenario> roads;
@@ -197,6 +212,8 @@ TEST_P(HandshakeRun, PrintsExitsAndLeavesModuleAsExpected) {
   } else {
     EXPECT_EQ(pulses, Json::array());
   }
+
+  ExpectLineTraces(report, ReachOf(s), tool);
 
   const Json& module = At(report, "module");
   EXPECT_EQ(At(module, "uart_config"), s.values.uart_config);

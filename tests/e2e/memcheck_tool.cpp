@@ -17,7 +17,8 @@ const ToolUnderTest& TheTool() {
                                   // stay real time.
                                   std::chrono::seconds(90),
                                   false,
-                                  true};
+                                  true,
+                                  false};
   return tool;
 }
 

@@ -26,6 +26,9 @@ struct ToolUnderTest {
   std::chrono::seconds overhead;
   bool crlf_lines;         // the console ends its lines in "\r\n"
   bool opens_exclusively;  // a port that another program holds stops the open
+  // SetCommState drops DTR before RTS where Windows drops RTS first: Wine's
+  // does (it sets DTR, then RTS, after the rest of the settings).
+  bool drops_dtr_before_rts;
 };
 
 const ToolUnderTest& TheTool();

@@ -1,6 +1,8 @@
 // The modem-line library, loaded into this test with dlopen and its ioctl
-// called on a pseudo-terminal pair: modem requests on the slave succeed and
-// are reported on the channel; everything else is the C library's answer.
+// and close called on a pseudo-terminal pair: modem requests on the slave
+// succeed and are reported on the channel with the rate in force, the close
+// of the slave's last descriptor ends the open and is reported too;
+// everything else is the C library's answer.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -9,6 +11,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -25,6 +28,7 @@
 namespace {
 
 using IoctlFunction = int (*)(int, unsigned long, ...);
+using CloseFunction = int (*)(int);
 
 constexpr int kFixedInputs = TIOCM_CTS | TIOCM_DSR;
 
@@ -44,6 +48,8 @@ class ModemLinesLibrary : public testing::Test {
     ASSERT_NE(library_, nullptr) << dlerror();
     ioctl_ = reinterpret_cast<IoctlFunction>(dlsym(library_, "ioctl"));
     ASSERT_NE(ioctl_, nullptr);
+    close_ = reinterpret_cast<CloseFunction>(dlsym(library_, "close"));
+    ASSERT_NE(close_, nullptr);
 
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(master_, 0);
@@ -71,7 +77,8 @@ class ModemLinesLibrary : public testing::Test {
   void TearDown() override {
     unsetenv(CORVANE_MODEM_LINES_ENV);
     if (channel_ >= 0) close(channel_);
-    if (slave_ >= 0) close(slave_);
+    // Through the library, so that a library left loaded forgets this slave.
+    if (slave_ >= 0 && close_ != nullptr) close_(slave_);
     if (master_ >= 0) close(master_);
     if (library_ != nullptr) dlclose(library_);
   }
@@ -83,6 +90,8 @@ class ModemLinesLibrary : public testing::Test {
   }
 
   int Set(unsigned long request, int bits) { return ioctl_(slave_, request, &bits); }
+
+  int OpenSlave() { return open(ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC); }
 
   // The next report, waiting a generous while: the library sends it before
   // its ioctl returns, so it is there already or never comes.
@@ -100,6 +109,7 @@ class ModemLinesLibrary : public testing::Test {
 
   void* library_ = nullptr;
   IoctlFunction ioctl_ = nullptr;
+  CloseFunction close_ = nullptr;
   int master_ = -1;
   int slave_ = -1;
   int channel_ = -1;
@@ -183,6 +193,108 @@ TEST_F(ModemLinesLibrary, FollowsTheToolsPulses) {
     last = report->monotonic_ns;
   }
   EXPECT_EQ(Lines(), TIOCM_RTS | TIOCM_DTR | kFixedInputs);
+}
+
+// Each report carries the rate the slave is set to when the call is made.
+TEST_F(ModemLinesLibrary, ReportsTheRateInForce) {
+  for (const speed_t speed : {B1200, B115200, B9600}) {
+    termios settings;
+    ASSERT_EQ(tcgetattr(slave_, &settings), 0);
+    cfsetospeed(&settings, speed);
+    cfsetispeed(&settings, speed);
+    ASSERT_EQ(tcsetattr(slave_, TCSANOW, &settings), 0);
+    ASSERT_EQ(Set(TIOCMBIC, TIOCM_RTS), 0);
+    const std::optional<corvane_modem_line_report> report = NextReport();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->speed, static_cast<uint32_t>(speed));
+  }
+}
+
+// The close of the slave's last descriptor ends the open: it is reported,
+// with the lines and the rate as they were, and the next open starts with
+// both lines raised, as a serial driver starts each open, whatever the last
+// one left.
+TEST_F(ModemLinesLibrary, CloseEndsTheOpen) {
+  termios settings;
+  ASSERT_EQ(tcgetattr(slave_, &settings), 0);
+  cfsetospeed(&settings, B115200);
+  ASSERT_EQ(tcsetattr(slave_, TCSANOW, &settings), 0);
+  ASSERT_EQ(Set(TIOCMBIC, TIOCM_DTR), 0);
+  ASSERT_TRUE(NextReport());
+  const long long before = MonotonicNs();
+  errno = 1234;
+  ASSERT_EQ(close_(slave_), 0);
+  EXPECT_EQ(errno, 1234);
+  slave_ = -1;
+  const std::optional<corvane_modem_line_report> closed = NextReport();
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(closed->request, CORVANE_MODEM_LINES_CLOSED);
+  EXPECT_EQ(closed->lines, CORVANE_LINE_RTS);
+  EXPECT_EQ(closed->speed, static_cast<uint32_t>(B115200));
+  EXPECT_EQ(closed->device, static_cast<uint64_t>(device_));
+  EXPECT_EQ(closed->pid, static_cast<uint32_t>(getpid()));
+  EXPECT_GE(closed->monotonic_ns, before);
+  EXPECT_FALSE(NextReport(0)) << "one close, one report";
+
+  slave_ = OpenSlave();
+  ASSERT_GE(slave_, 0);
+  EXPECT_EQ(Lines(), TIOCM_RTS | TIOCM_DTR | kFixedInputs);
+  ASSERT_EQ(Set(TIOCMBIC, TIOCM_RTS), 0);
+  const std::optional<corvane_modem_line_report> next = NextReport();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->lines, CORVANE_LINE_DTR) << "from both raised, not from what the last open left";
+  // And the reopened slave's close is reported as well.
+  ASSERT_EQ(close_(slave_), 0);
+  slave_ = -1;
+  const std::optional<corvane_modem_line_report> closed_again = NextReport();
+  ASSERT_TRUE(closed_again);
+  EXPECT_EQ(closed_again->request, CORVANE_MODEM_LINES_CLOSED);
+}
+
+// While another descriptor of the slave is open in the process, the open
+// goes on.
+TEST_F(ModemLinesLibrary, AnotherDescriptorKeepsTheOpen) {
+  ASSERT_EQ(Set(TIOCMBIC, TIOCM_DTR), 0);
+  ASSERT_TRUE(NextReport());
+  const int second = OpenSlave();
+  ASSERT_GE(second, 0);
+  ASSERT_EQ(close_(slave_), 0);
+  slave_ = second;
+  EXPECT_FALSE(NextReport(0));
+  EXPECT_EQ(Lines(), TIOCM_RTS | kFixedInputs);
+  ASSERT_EQ(close_(slave_), 0);
+  slave_ = -1;
+  const std::optional<corvane_modem_line_report> closed = NextReport();
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(closed->request, CORVANE_MODEM_LINES_CLOSED);
+}
+
+// A process that has made no modem request on a slave has no open of its
+// lines to end; other descriptors close as the C library closes them.
+TEST_F(ModemLinesLibrary, OtherClosesAreTheCLibrarys) {
+  const int pipe_end = [] {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+    close(ends[1]);
+    return ends[0];
+  }();
+  ASSERT_GE(pipe_end, 0);
+  ASSERT_EQ(Set(TIOCMBIC, TIOCM_DTR), 0);  // on the slave: the master and the pipe are no lines
+  ASSERT_TRUE(NextReport());
+  EXPECT_EQ(close_(pipe_end), 0);
+  const int master = master_;
+  master_ = -1;
+  EXPECT_EQ(close_(master), 0);
+  errno = 0;
+  EXPECT_EQ(close_(pipe_end), -1);
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_FALSE(NextReport(0));
+}
+
+TEST_F(ModemLinesLibrary, ASlaveWithoutRequestsClosesUnreported) {
+  ASSERT_EQ(close_(slave_), 0);
+  slave_ = -1;
+  EXPECT_FALSE(NextReport(0));
 }
 
 TEST_F(ModemLinesLibrary, WorksWithNobodyListening) {

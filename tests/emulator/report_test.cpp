@@ -221,6 +221,19 @@ void AddRun(RunFacts& facts, unsigned run) {
   Recent<std::uint8_t>& fast = facts.adapter.heard.try_emplace(115200, kKeptLineBytes).first->second;
   for (const char c : std::string("KESTRAVIN SETUP\x01\xF8\x00\x00", 19)) fast.Add(static_cast<std::uint8_t>(c));
   for (std::uint16_t setting = 1; setting <= 3; ++setting) facts.module.writes.Add({0, setting, run, 0});
+  facts.line_traces.watched = true;
+  for (unsigned open = 2 * run + 1; open <= 2 * run + 2; ++open) {
+    LineTraceFacts& trace = facts.line_traces.opens.Add(LineTraceFacts{});
+    trace.open = open;
+    trace.road = open % 2 == 1 ? "discovery" : "link";
+    if (open % 2 == 1) {
+      for (int step = 0; step < 7; ++step) trace.steps.push_back({100.0 * step, step >= 5, step % 2 == 0, 1200});
+    }
+    trace.end = "closed";
+    trace.ended_ms = 1500;
+    trace.outcome = "as windows";
+    trace.verdict = "open " + std::to_string(open) + ": as Windows drives it";
+  }
 }
 
 std::size_t ReportSizeAfter(unsigned runs, RunFacts& facts) {
@@ -233,9 +246,10 @@ TEST(Report, StaysTheSameSizeHoweverManyRunsItCovers) {
   RunFacts after_1000;
   const std::size_t size_200 = ReportSizeAfter(200, after_200);
   const std::size_t size_1000 = ReportSizeAfter(1000, after_1000);
-  // Only numbers grow, by a digit here and there; 800 more runs kept whole
-  // would add some 400 kB.
-  EXPECT_LT(size_1000, size_200 + 100);
+  // Only numbers grow, by a digit here and there (an open's number stands
+  // three times in each of the 40 kept traces); 800 more runs kept whole
+  // would add megabytes.
+  EXPECT_LT(size_1000, size_200 + 300);
 
   const Json report = ParsedReport(after_1000);
   const Json& pulses = report.at("adapter").at("pulses");
@@ -243,6 +257,12 @@ TEST(Report, StaysTheSameSizeHoweverManyRunsItCovers) {
   EXPECT_EQ(report.at("adapter").at("pulses_forgotten"), 1000 - kKeptDiscoveries);
   EXPECT_EQ(pulses.back().at("open"), 2 * 999 + 1);
   EXPECT_EQ(pulses.front().at("open"), 2 * (1000 - kKeptDiscoveries) + 1);
+
+  const Json& traces = report.at("line_traces").at("opens");
+  ASSERT_EQ(traces.size(), kKeptTraces);
+  EXPECT_EQ(report.at("line_traces").at("forgotten"), 2000 - kKeptTraces);
+  EXPECT_EQ(traces.back().at("open"), 2000);
+  EXPECT_EQ(traces.front().at("open"), 2000 - kKeptTraces + 1);
 
   const Json& writes = report.at("module").at("writes");
   ASSERT_EQ(writes.size(), kKeptWrites);
@@ -257,6 +277,7 @@ TEST(Report, StaysTheSameSizeHoweverManyRunsItCovers) {
 
   const std::string text = TextReport(after_1000);
   EXPECT_NE(text.find("  pulses          980 earlier discoveries not kept\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  line traces     1960 earlier opens not kept\n"), std::string::npos) << text;
   EXPECT_NE(text.find("at 115200 baud (the last 1280 of 19000): "), std::string::npos) << text;
   EXPECT_NE(text.find("  module writes   2940 earlier writes not kept, "), std::string::npos) << text;
 }
@@ -266,6 +287,8 @@ TEST(Report, KeepsEverythingOfAFewRuns) {
   ReportSizeAfter(3, facts);
   const Json report = ParsedReport(facts);
   EXPECT_EQ(report.at("adapter").at("pulses").size(), 3u);
+  EXPECT_EQ(report.at("line_traces").at("opens").size(), 6u);
+  EXPECT_EQ(report.at("line_traces").at("forgotten"), 0);
   EXPECT_EQ(report.at("adapter").at("pulses_forgotten"), 0);
   EXPECT_EQ(report.at("module").at("writes").size(), 9u);
   EXPECT_EQ(report.at("module").at("writes_forgotten"), 0);
@@ -273,6 +296,80 @@ TEST(Report, KeepsEverythingOfAFewRuns) {
   const std::string text = TextReport(facts);
   EXPECT_EQ(text.find("not kept"), std::string::npos) << text;
   EXPECT_EQ(text.find("(the last"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace emulator
+
+namespace emulator {
+namespace {
+
+// ---------------------------------------------------------------------------
+// The line traces.
+
+RunFacts TracedRun() {
+  RunFacts facts;
+  facts.line_traces.watched = true;
+  LineTraceFacts& tool = facts.line_traces.opens.Add(LineTraceFacts{});
+  tool.open = 1;
+  tool.road = "discovery";
+  tool.baud_at_open = 9600;
+  tool.steps = {{0.0625, true, false, 1200}, {0.5, false, false, 0}};
+  tool.end = "closed";
+  tool.ended_ms = 2300.25;
+  tool.outcome = "cut short";
+  tool.departs_at = 2;
+  tool.verdict = "open 1: the port closed at 2300.2 ms before the pulses; Windows would next raise DTR";
+  LineTraceFacts& link = facts.line_traces.opens.Add(LineTraceFacts{});
+  link.open = 2;
+  link.road = "link";
+  link.dtr_at_open = false;
+  link.baud_at_open = 115200;
+  link.end = "open";
+  link.outcome = "as windows";
+  link.verdict = "open 2: as Windows drives prodtest's settings";
+  return facts;
+}
+
+TEST(LineTraceReport, JsonCarriesEveryStepAndTheVerdict) {
+  const Json traces = ParsedReport(TracedRun()).at("line_traces");
+  EXPECT_EQ(traces.at("watched"), true);
+  EXPECT_EQ(traces.at("forgotten"), 0);
+  ASSERT_EQ(traces.at("opens").size(), 2u);
+  const Json expected_tool = Json::parse(R"({
+    "open": 1, "road": "discovery", "at_open": {"rts": true, "dtr": true, "baud": 9600},
+    "steps": [{"ms": 0.063, "rts": true, "dtr": false, "baud": 1200}, {"ms": 0.5, "rts": false, "dtr": false, "baud": 0}],
+    "end": "closed", "ended_ms": 2300.25, "outcome": "cut short", "departs_at": 2,
+    "verdict": "open 1: the port closed at 2300.2 ms before the pulses; Windows would next raise DTR"})");
+  EXPECT_EQ(traces.at("opens").at(0), expected_tool);
+  const Json& link = traces.at("opens").at(1);
+  EXPECT_EQ(link.at("at_open"), (Json{{"rts", true}, {"dtr", false}, {"baud", 115200}}));
+  EXPECT_EQ(link.at("steps"), Json::array());
+  EXPECT_EQ(link.at("end"), "open");
+  EXPECT_TRUE(link.at("ended_ms").is_null()) << "an open in progress has not ended";
+  EXPECT_TRUE(link.at("departs_at").is_null());
+}
+
+TEST(LineTraceReport, TextShowsEachOpensLines) {
+  const std::string text = TextReport(TracedRun());
+  const std::string expected =
+      "  line trace      open 1: the port closed at 2300.2 ms before the pulses; Windows would next raise DTR\n"
+      "                    at the open  RTS high, DTR high  9600 baud\n"
+      "                        0.1 ms  RTS high, DTR low   1200 baud\n"
+      "                        0.5 ms  RTS low , DTR low   rate unknown\n"
+      "                     2300.2 ms  closed\n"
+      "  line trace      open 2: as Windows drives prodtest's settings\n"
+      "                    at the open  RTS high, DTR low   115200 baud\n"
+      "  modem lines     ";
+  EXPECT_NE(text.find(expected), std::string::npos) << text;
+}
+
+TEST(LineTraceReport, SaysWhenTheLinesAreNotWatched) {
+  RunFacts facts;
+  EXPECT_NE(TextReport(facts).find("  line traces     none: the modem lines are not reported\n"), std::string::npos);
+  EXPECT_EQ(ParsedReport(facts).at("line_traces"), (Json{{"watched", false}, {"opens", Json::array()}, {"forgotten", 0}}));
+  facts.line_traces.watched = true;
+  EXPECT_NE(TextReport(facts).find("  line traces     none: the port was not opened\n"), std::string::npos);
 }
 
 }  // namespace
