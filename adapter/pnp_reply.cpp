@@ -17,39 +17,32 @@ const int kMaxReplyBytes = 256;
 const ULONGLONG kMaxReplyMs = 3000;
 
 // Each position may match either ID on its own.
-int IdCharacterAccepted(int position, char c)
-{
-    return c == kFirstDeviceId[position] || c == kSecondDeviceId[position];
+int IdCharacterAccepted(int position, char c) {
+  return c == kFirstDeviceId[position] || c == kSecondDeviceId[position];
 }
 
 }  // namespace
 
-int ReadPnpReply(void)
-{
-    Diagnostic("Waiting for PNP Reply\n");
+int ReadPnpReply(void) {
+  Diagnostic("Waiting for PNP Reply\n");
 
-    if (ReadChar() != '(')
-        return 0;
-    ULONGLONG opened = GetTickCount64();
-    // The revision field is not checked; a ')' here does not end the reply.
-    ReadChar();
-    ReadChar();
-    int bytesRead = 3;
+  if (ReadChar() != '(') return 0;
+  ULONGLONG opened = GetTickCount64();
+  // The revision field is not checked; a ')' here does not end the reply.
+  ReadChar();
+  ReadChar();
+  int bytesRead = 3;
 
-    for (int position = 0; bytesRead < kMaxReplyBytes; ++position) {
-        if (GetTickCount64() - opened >= kMaxReplyMs)
-            return 0;
-        char c = ReadChar();
-        ++bytesRead;
-        if (c == ')')
-            return 1;
-        // Past the compared characters a 0x00 is a silent line, not an ID
-        // character: waiting on would never end.
-        if (position >= kComparedIdLength && c == 0x00)
-            return 0;
-        EchoByte(c);
-        if (position < kComparedIdLength && !IdCharacterAccepted(position, c))
-            return 0;
-    }
-    return 0;
+  for (int position = 0; bytesRead < kMaxReplyBytes; ++position) {
+    if (GetTickCount64() - opened >= kMaxReplyMs) return 0;
+    char c = ReadChar();
+    ++bytesRead;
+    if (c == ')') return 1;
+    // Past the compared characters a 0x00 is a silent line, not an ID
+    // character: waiting on would never end.
+    if (position >= kComparedIdLength && c == 0x00) return 0;
+    EchoByte(c);
+    if (position < kComparedIdLength && !IdCharacterAccepted(position, c)) return 0;
+  }
+  return 0;
 }

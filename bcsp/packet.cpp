@@ -28,12 +28,10 @@ std::vector<std::uint8_t> EncodePacket(const Packet& packet) {
   // A longer payload breaks the caller's contract; the header must still
   // describe exactly the bytes that follow it.
   const std::size_t length = std::min(packet.payload.size(), kMaxPayloadSize);
-  std::uint8_t byte0 = static_cast<std::uint8_t>((packet.seq & kSeqMask) |
-                                                 ((packet.ack & kSeqMask) << kAckShift));
+  std::uint8_t byte0 = static_cast<std::uint8_t>((packet.seq & kSeqMask) | ((packet.ack & kSeqMask) << kAckShift));
   if (packet.crc) byte0 |= kCrcFlag;
   if (packet.reliable) byte0 |= kReliableFlag;
-  const auto byte1 =
-      static_cast<std::uint8_t>((packet.channel & kChannelMask) | ((length & 0x0F) << 4));
+  const auto byte1 = static_cast<std::uint8_t>((packet.channel & kChannelMask) | ((length & 0x0F) << 4));
   const auto byte2 = static_cast<std::uint8_t>(length >> 4);
 
   std::vector<std::uint8_t> bytes;
@@ -42,8 +40,7 @@ std::vector<std::uint8_t> EncodePacket(const Packet& packet) {
   bytes.push_back(byte1);
   bytes.push_back(byte2);
   bytes.push_back(HeaderCheck(byte0, byte1, byte2));
-  bytes.insert(bytes.end(), packet.payload.begin(),
-               packet.payload.begin() + static_cast<std::ptrdiff_t>(length));
+  bytes.insert(bytes.end(), packet.payload.begin(), packet.payload.begin() + static_cast<std::ptrdiff_t>(length));
   if (packet.crc) {
     const std::uint16_t crc = Crc16CcittFalse(bytes.data(), bytes.size());
     bytes.push_back(static_cast<std::uint8_t>(crc >> 8));
@@ -61,8 +58,7 @@ DecodeResult DecodePacket(const std::uint8_t* data, std::size_t size, Packet* ou
   if (size != kHeaderSize + length + (crc ? kCrcSize : 0)) return DecodeResult::kBadLength;
   if (crc) {
     const std::size_t covered = kHeaderSize + length;
-    const std::uint16_t sent =
-        static_cast<std::uint16_t>((data[covered] << 8) | data[covered + 1]);
+    const std::uint16_t sent = static_cast<std::uint16_t>((data[covered] << 8) | data[covered + 1]);
     if (Crc16CcittFalse(data, covered) != sent) return DecodeResult::kBadCrc;
   }
 

@@ -37,10 +37,10 @@ std::vector<std::uint8_t> EncodePacket(const Packet& packet);
 // Why DecodePacket refused a frame.
 enum class DecodeResult {
   kOk,
-  kTooShort,     // fewer bytes than a header
-  kBadHeader,    // header check failed
-  kBadLength,    // payload length disagrees with the frame's size
-  kBadCrc,       // CRC flag set and the CRC is wrong
+  kTooShort,   // fewer bytes than a header
+  kBadHeader,  // header check failed
+  kBadLength,  // payload length disagrees with the frame's size
+  kBadCrc,     // CRC flag set and the CRC is wrong
 };
 
 // Decodes one unescaped frame into *out. Anything but kOk means the frame is

@@ -18,14 +18,11 @@ void PutLe32(std::uint32_t value, std::vector<std::uint8_t>* out) {
   }
 }
 
-std::uint16_t GetLe16(const std::uint8_t* data) {
-  return static_cast<std::uint16_t>(data[0] | (data[1] << 8));
-}
+std::uint16_t GetLe16(const std::uint8_t* data) { return static_cast<std::uint16_t>(data[0] | (data[1] << 8)); }
 
 std::uint32_t GetLe32(const std::uint8_t* data) {
   return static_cast<std::uint32_t>(data[0]) | (static_cast<std::uint32_t>(data[1]) << 8) |
-         (static_cast<std::uint32_t>(data[2]) << 16) |
-         (static_cast<std::uint32_t>(data[3]) << 24);
+         (static_cast<std::uint32_t>(data[2]) << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
 }
 
 }  // namespace

@@ -40,8 +40,7 @@ bool SlipDecoder::Push(std::uint8_t byte) {
   }
   switch (state_) {
     case State::kHunting:
-    case State::kDiscarding:
-      return false;
+    case State::kDiscarding: return false;
     case State::kEscape:
       if (byte != kSlipEscEnd && byte != kSlipEscEsc) {
         Drop();

@@ -112,17 +112,15 @@ void Adapter::RecordPulses(TimePoint observed_until, bool closed) {
   facts.accepted = verdict.outcome == PulseOutcome::kAccepted;
   switch (verdict.outcome) {
     case PulseOutcome::kAccepted:
-      facts.verdict = "accepted: RTS rose at " + MillisecondsText(verdict.last_step_at) +
-                      ", the reply was due at " + MillisecondsText(verdict.reply_at);
+      facts.verdict = "accepted: RTS rose at " + MillisecondsText(verdict.last_step_at) + ", the reply was due at " +
+                      MillisecondsText(verdict.reply_at);
       break;
     case PulseOutcome::kPending:
-      facts.verdict = closed ? "rejected: the port closed before the reply was due at " +
-                                   MillisecondsText(verdict.reply_at)
-                             : "pending: the reply is due at " + MillisecondsText(verdict.reply_at);
+      facts.verdict =
+          closed ? "rejected: the port closed before the reply was due at " + MillisecondsText(verdict.reply_at)
+                 : "pending: the reply is due at " + MillisecondsText(verdict.reply_at);
       break;
-    case PulseOutcome::kRejected:
-      facts.verdict = "rejected: " + verdict.why;
-      break;
+    case PulseOutcome::kRejected: facts.verdict = "rejected: " + verdict.why; break;
   }
   if (options_.pulse_check == PulseCheck::kAnyPulses && watch_.answered) {
     facts.verdict += "; answered on the timer all the same (any pulses)";
@@ -255,8 +253,7 @@ void Adapter::OnHandOver() {
 }
 
 bool Adapter::HistoryEndsWith(const char* text, std::size_t size) const {
-  return history_.size() >= size &&
-         std::memcmp(history_.data() + history_.size() - size, text, size) == 0;
+  return history_.size() >= size && std::memcmp(history_.data() + history_.size() - size, text, size) == 0;
 }
 
 }  // namespace emulator

@@ -17,8 +17,8 @@
 
 #include "emulator/dialogue_log.h"
 #include "emulator/line_output.h"
-#include "emulator/options.h"
 #include "emulator/modem_line_state.h"
+#include "emulator/options.h"
 #include "emulator/paced_queue.h"
 #include "emulator/pulse_judge.h"
 #include "emulator/run_facts.h"

@@ -44,9 +44,7 @@ bool UnescapeText(const std::string& text, Bytes* out, std::string* error) {
         i += 2;
         break;
       }
-      default:
-        *error = std::string("unknown escape \\") + kind + " in \"" + text + "\"";
-        return false;
+      default: *error = std::string("unknown escape \\") + kind + " in \"" + text + "\""; return false;
     }
   }
   return true;

@@ -78,8 +78,7 @@ bool EmulatedDevice::Start(std::string* error) {
   facts_.line_traces.watched = modem_lines_.is_open();
   baud_ = line_.ReadBaud();
   facts_.port.path = line_.slave_path();
-  log_.Note("port %s ready at %u baud%s", line_.slave_path().c_str(), baud_,
-            options_.busy ? ", held and locked" : "");
+  log_.Note("port %s ready at %u baud%s", line_.slave_path().c_str(), baud_, options_.busy ? ", held and locked" : "");
   return true;
 }
 
@@ -144,8 +143,7 @@ void EmulatedDevice::Send(const Bytes& bytes, TimePoint now) {
   // A line nobody listens on carries nothing anywhere.
   if (!SomeoneHoldsPort()) return;
   const bool from_adapter = !adapter_.handed_over();
-  const Bytes passed =
-      signal_plan_.Pass(vanish_.Pass(bytes, from_adapter, baud_, now), from_adapter, baud_, now);
+  const Bytes passed = signal_plan_.Pass(vanish_.Pass(bytes, from_adapter, baud_, now), from_adapter, baud_, now);
   to_host_.Push(passed.data(), passed.size(), baud_, now);
 }
 

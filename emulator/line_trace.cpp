@@ -63,8 +63,7 @@ std::string AsWindows(const OpenTrace& trace) {
                  : "as Windows drives the tool's calls: the open's settings and the pulses";
     case TraceRoad::kLink:
       return "as Windows drives prodtest's settings: " + Describe(trace.at_open) + " from the open to the close";
-    case TraceRoad::kUndriven:
-      break;
+    case TraceRoad::kUndriven: break;
   }
   return "no line driven: " + Describe(trace.at_open) + " from the open to the close";
 }
@@ -110,9 +109,8 @@ std::vector<WindowsStep> WindowsSteps(const OpenTrace& trace) {
   const TracePhase settings = TracePhase::kOpenSettings;
   const TracePhase pulses = TracePhase::kPulses;
   std::vector<WindowsStep> steps = {
-      {{false, true}, kPnpBaud, settings}, {{false, false}, kPnpBaud, settings},
-      {{false, true}, kPnpBaud, pulses},   {{false, false}, kPnpBaud, pulses},
-      {{false, true}, kPnpBaud, pulses},   {{true, true}, kPnpBaud, pulses},
+      {{false, true}, kPnpBaud, settings}, {{false, false}, kPnpBaud, settings}, {{false, true}, kPnpBaud, pulses},
+      {{false, false}, kPnpBaud, pulses},  {{false, true}, kPnpBaud, pulses},    {{true, true}, kPnpBaud, pulses},
   };
   if (trace.switched_to_fast) steps.push_back({{true, false}, kFastBaud, TracePhase::kSwitch});
   return steps;
@@ -136,8 +134,8 @@ TraceVerdict CheckTrace(const OpenTrace& trace) {
         verdict.text += " (" + Describe(step.state) + "); Windows " + Drives(before, expected.state) + " here (" +
                         Describe(expected.state) + ")";
       } else {
-        verdict.text += " at " + Baud(step.baud) + "; Windows " + Drives(before, expected.state) + " at " +
-                        Baud(expected.baud);
+        verdict.text +=
+            " at " + Baud(step.baud) + "; Windows " + Drives(before, expected.state) + " at " + Baud(expected.baud);
       }
       return verdict;
     }

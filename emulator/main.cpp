@@ -104,8 +104,7 @@ int main(int argc, char** argv) {
     case emulator::ParseResult::kError:
       std::fprintf(stderr, "corvane-emulator: %s (--help lists the options)\n", error.c_str());
       return kUsage;
-    case emulator::ParseResult::kRun:
-      break;
+    case emulator::ParseResult::kRun: break;
   }
 
   emulator::SignalWatch signals;
@@ -116,9 +115,8 @@ int main(int argc, char** argv) {
   emulator::EmulatedDevice device(options, log, facts);
   if (!device.Start(&error)) return Fail(error);
 
-  const bool served = options.mode == emulator::RunMode::kLink
-                          ? ServeLink(options, device, signals.fd(), facts, &error)
-                          : RunCommand(options, device, signals, facts, &error);
+  const bool served = options.mode == emulator::RunMode::kLink ? ServeLink(options, device, signals.fd(), facts, &error)
+                                                               : RunCommand(options, device, signals, facts, &error);
   if (!served) return Fail(error);
   device.Finish();
 

@@ -32,8 +32,8 @@ bool ModemLineChannel::Open(const std::string& slave_path, std::string* error) {
   }
   // Unique on the machine while we run: our pid, and the time for a pid
   // reused within another namespace's view.
-  name_ = "corvane-emulator-" + std::to_string(getpid()) + "-" +
-          std::to_string(Clock::now().time_since_epoch().count());
+  name_ =
+      "corvane-emulator-" + std::to_string(getpid()) + "-" + std::to_string(Clock::now().time_since_epoch().count());
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path + 1, name_.data(), name_.size());

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "emulator/report.h"
-#include "emulator/settings_service.h"
 #include "bcsp/link_rules.h"
 #include "bcsp/settings_message.h"
+#include "emulator/report.h"
+#include "emulator/settings_service.h"
 
 namespace emulator {
 namespace {

@@ -11,6 +11,8 @@
 #include <optional>
 #include <vector>
 
+#include "bcsp/packet.h"
+#include "bcsp/slip.h"
 #include "emulator/dialogue_log.h"
 #include "emulator/frame_faults.h"
 #include "emulator/line_output.h"
@@ -19,8 +21,6 @@
 #include "emulator/run_facts.h"
 #include "emulator/settings_store.h"
 #include "emulator/vanish_plan.h"
-#include "bcsp/packet.h"
-#include "bcsp/slip.h"
 
 namespace emulator {
 
@@ -68,7 +68,7 @@ class ModuleLink {
   std::vector<VanishPlan*> plans_;
   bcsp::SlipDecoder decoder_;
   unsigned frame_wire_bytes_ = 0;  // since the last frame ended
-  bool linked_ = false;  // a CONF has been answered since the last SYNC
+  bool linked_ = false;            // a CONF has been answered since the last SYNC
   std::uint8_t next_seq_ = 0;
   std::uint8_t expected_seq_ = 0;
   std::optional<InFlight> in_flight_;

@@ -19,8 +19,7 @@ struct OptionEntry {
 };
 
 // Decimal, or hex after 0x: a leading zero is no octal prefix here.
-bool ParseNumber(const std::string& text, unsigned long long limit, unsigned long long* out,
-                 std::string* error) {
+bool ParseNumber(const std::string& text, unsigned long long limit, unsigned long long* out, std::string* error) {
   const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   const std::string digits = hex ? text.substr(2) : text;
   const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
@@ -52,18 +51,16 @@ bool ParseProbability(const std::string& text, double* out, std::string* error) 
 
 // The steps' own lines, under the option's.
 const char* VanishHelp() {
-  static const std::string text =
-      "close the master at STEP, as an unplugged device vanishes; STEP is one of\n" +
-      VanishStepHelp(std::string(34, ' '));
+  static const std::string text = "close the master at STEP, as an unplugged device vanishes; STEP is one of\n" +
+                                  VanishStepHelp(std::string(34, ' '));
   return text.c_str();
 }
 
 // Two lines, the second under the help column: the steps are --vanish-at's,
 // listed there.
 const char* SignalHelp() {
-  static const std::string text =
-      "send the command SIGNAL (TERM, INT, HUP or KILL; default TERM) at STEP, one of\n" + std::string(30, ' ') +
-      "--vanish-at's steps with its timing, and carry on";
+  static const std::string text = "send the command SIGNAL (TERM, INT, HUP or KILL; default TERM) at STEP, one of\n" +
+                                  std::string(30, ' ') + "--vanish-at's steps with its timing, and carry on";
   return text.c_str();
 }
 
@@ -71,18 +68,21 @@ const char* SignalHelp() {
 // the one that no program can catch.
 bool ParseSignal(const std::string& text, int* number) {
   const std::string name = text.compare(0, 3, "SIG") == 0 ? text.substr(3) : text;
-  if (name == "TERM") *number = SIGTERM;
-  else if (name == "INT") *number = SIGINT;
-  else if (name == "HUP") *number = SIGHUP;
-  else if (name == "KILL") *number = SIGKILL;
-  else return false;
+  if (name == "TERM")
+    *number = SIGTERM;
+  else if (name == "INT")
+    *number = SIGINT;
+  else if (name == "HUP")
+    *number = SIGHUP;
+  else if (name == "KILL")
+    *number = SIGKILL;
+  else
+    return false;
   return true;
 }
 
 Apply Text(Bytes AdapterOptions::*field) {
-  return [field](Options& o, const std::string& v, std::string* e) {
-    return UnescapeText(v, &(o.adapter.*field), e);
-  };
+  return [field](Options& o, const std::string& v, std::string* e) { return UnescapeText(v, &(o.adapter.*field), e); };
 }
 
 Apply Value(std::uint32_t ModuleOptions::*field) {
@@ -94,8 +94,7 @@ Apply Value(std::uint32_t ModuleOptions::*field) {
   };
 }
 
-Apply FrameCount(DirectionFaults ModuleOptions::*direction, FrameFaultRule DirectionFaults::*rule,
-                 bool every) {
+Apply FrameCount(DirectionFaults ModuleOptions::*direction, FrameFaultRule DirectionFaults::*rule, bool every) {
   return [=](Options& o, const std::string& v, std::string* e) {
     unsigned long long n = 0;
     if (!ParseNumber(v, 0xFFFFFFFFull, &n, e)) return false;
@@ -164,8 +163,8 @@ const std::vector<OptionEntry>& OptionTable() {
        }},
       {"help", nullptr, "print this list and exit (also -h)", nullptr},
       {"version", nullptr, "print the emulator's version and exit", nullptr},
-      {nullptr, nullptr,
-       "Modem lines (a pseudo-terminal has none: a library preloaded into COMMAND emulates them)", nullptr},
+      {nullptr, nullptr, "Modem lines (a pseudo-terminal has none: a library preloaded into COMMAND emulates them)",
+       nullptr},
       {"no-modem-lines", nullptr, "do not preload it; answer on the timer (--reply-delay), whatever the pulses",
        Flag([](Options& o) { o.no_modem_lines = true; })},
       {"modem-lines", nullptr,
@@ -179,8 +178,7 @@ const std::vector<OptionEntry>& OptionTable() {
          return true;
        }},
       {nullptr, nullptr, "Adapter", nullptr},
-      {"no-reply", nullptr, "never answer the Plug-and-Play pulses",
-       Flag([](Options& o) { o.adapter.reply = false; })},
+      {"no-reply", nullptr, "never answer the Plug-and-Play pulses", Flag([](Options& o) { o.adapter.reply = false; })},
       {"reply-delay", "MS", "answer MS ms after the line reaches 1200 baud (default 650)",
        [](Options& o, const std::string& v, std::string* e) {
          unsigned long long n = 0;
@@ -201,8 +199,7 @@ const std::vector<OptionEntry>& OptionTable() {
        }},
       {"revision", "TEXT", "the revision bytes after the parenthesis (default \"10\")",
        Text(&AdapterOptions::revision)},
-      {"id", "TEXT", "the ID characters (default KVT3052); escapes \\xNN \\0 \\\\ allowed",
-       Text(&AdapterOptions::id)},
+      {"id", "TEXT", "the ID characters (default KVT3052); escapes \\xNN \\0 \\\\ allowed", Text(&AdapterOptions::id)},
       {"after", "TEXT", "send TEXT right after the closing parenthesis", Text(&AdapterOptions::after)},
       {"no-close", "silent|endless|trickle",
        "no closing parenthesis: fall silent after the ID, repeat the ID forever, or trickle it (--trickle-ms)",
@@ -252,8 +249,7 @@ const std::vector<OptionEntry>& OptionTable() {
       {"uart-config", "VALUE", "UART configuration at start (default 0xA0)", Value(&M::uart_config)},
       {"host-interface", "VALUE", "host interface at start (default 1)", Value(&M::host_interface)},
       {"vm-disable", "VALUE", "VM disable at start (default 1)", Value(&M::vm_disable)},
-      {"refuse", "SETTING",
-       "answer writes of SETTING (uart-config, host-interface, vm-disable) with status 2",
+      {"refuse", "SETTING", "answer writes of SETTING (uart-config, host-interface, vm-disable) with status 2",
        [](Options& o, const std::string& v, std::string* e) {
          if (v == "uart-config") {
            o.module.refused.insert(bcsp::kSettingUartConfig);
@@ -269,17 +265,14 @@ const std::vector<OptionEntry>& OptionTable() {
        }},
       {nullptr, nullptr, "Module link (frames counted from 1 in each direction; repeatable)", nullptr},
       {"lose-from-host", "N", "lose the Nth frame from the host", FrameCount(&M::from_host, &D::lose, false)},
-      {"lose-from-host-every", "N", "lose every Nth frame from the host",
-       FrameCount(&M::from_host, &D::lose, true)},
+      {"lose-from-host-every", "N", "lose every Nth frame from the host", FrameCount(&M::from_host, &D::lose, true)},
       {"lose-to-host", "N", "lose the Nth frame to the host", FrameCount(&M::to_host, &D::lose, false)},
       {"lose-to-host-every", "N", "lose every Nth frame to the host", FrameCount(&M::to_host, &D::lose, true)},
-      {"corrupt-from-host", "N", "corrupt the Nth frame from the host",
-       FrameCount(&M::from_host, &D::corrupt, false)},
+      {"corrupt-from-host", "N", "corrupt the Nth frame from the host", FrameCount(&M::from_host, &D::corrupt, false)},
       {"corrupt-from-host-every", "N", "corrupt every Nth frame from the host",
        FrameCount(&M::from_host, &D::corrupt, true)},
       {"corrupt-to-host", "N", "corrupt the Nth frame to the host", FrameCount(&M::to_host, &D::corrupt, false)},
-      {"corrupt-to-host-every", "N", "corrupt every Nth frame to the host",
-       FrameCount(&M::to_host, &D::corrupt, true)},
+      {"corrupt-to-host-every", "N", "corrupt every Nth frame to the host", FrameCount(&M::to_host, &D::corrupt, true)},
       {"loss", "P", "lose each frame, in either direction, with probability P (0 to 1)",
        [](Options& o, const std::string& v, std::string* e) {
          return ParseProbability(v, &o.module.loss.probability, e);
@@ -382,8 +375,8 @@ ParseResult ParseOptions(int argc, char** argv, Options* options, std::string* e
 }
 
 std::string HelpText(const std::string& program) {
-  std::string text = "Usage: " + program + " [options] -- COMMAND [ARG...]\n" +
-                     "       " + program + " [options] --link PATH\n" +
+  std::string text = "Usage: " + program + " [options] -- COMMAND [ARG...]\n" + "       " + program +
+                     " [options] --link PATH\n" +
                      "Plays a Corvane adapter and its radio module on a pseudo-terminal; COMMAND\n"
                      "runs with COM1 set to the port. Options:\n";
   for (const OptionEntry& entry : OptionTable()) {
@@ -393,8 +386,10 @@ std::string HelpText(const std::string& program) {
     }
     std::string left = std::string("  --") + entry.name;
     if (entry.argument != nullptr) left += std::string(" ") + entry.argument;
-    if (left.size() < 30) left.resize(30, ' ');
-    else left += "  ";
+    if (left.size() < 30)
+      left.resize(30, ' ');
+    else
+      left += "  ";
     text += left + entry.help + "\n";
   }
   return text;

@@ -38,7 +38,7 @@ struct AdapterOptions {
   Bytes id = {'K', 'V', 'T', '3', '0', '5', '2'};
   ReplyEnding ending = ReplyEnding::kParenthesis;
   unsigned trickle_ms = 1400;  // kTrickle: from the reply to the first byte, and between bytes
-  Bytes after;              // sent right after the closing parenthesis
+  Bytes after;                 // sent right after the closing parenthesis
   Bytes ready = {'K', 'E', 'S', 'T', 'R', 'A', 'V', 'I', 'N', ' ', 'R', 'E', 'A', 'D', 'Y'};
   bool ready_silent = false;
   unsigned ready_wrong_at = 0;  // 1-based byte of the ready reply to spoil; 0: none

@@ -4,8 +4,7 @@
 
 namespace emulator {
 
-void PacedQueue::Push(const std::uint8_t* data, std::size_t size, unsigned baud,
-                      TimePoint now) {
+void PacedQueue::Push(const std::uint8_t* data, std::size_t size, unsigned baud, TimePoint now) {
   const Duration byte_time = ByteTime(baud);
   for (std::size_t i = 0; i < size; ++i) {
     wire_free_ = std::max(wire_free_, now) + byte_time;

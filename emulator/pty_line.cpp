@@ -82,8 +82,7 @@ bool PtyLine::Create(unsigned initial_baud, bool hold_slave, std::string* error)
   }
 
   watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (watch_ < 0 ||
-      inotify_add_watch(watch_, slave_path_.c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+  if (watch_ < 0 || inotify_add_watch(watch_, slave_path_.c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
     *error = Failure("watching the port");
     return false;
   }

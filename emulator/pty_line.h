@@ -19,9 +19,9 @@ namespace emulator {
 enum class PortEvent { kOpened, kClosed };
 
 struct MasterRead {
-  Bytes data;                // bytes the host wrote
+  Bytes data;                  // bytes the host wrote
   bool settings_hint = false;  // a status byte came: re-read the settings
-  bool hung_up = false;      // nobody holds the slave
+  bool hung_up = false;        // nobody holds the slave
   bool failed = false;
 };
 

@@ -3,10 +3,10 @@
 namespace emulator {
 namespace {
 
-constexpr LineState kFirst{false, true};   // RTS low, DTR high
+constexpr LineState kFirst{false, true};    // RTS low, DTR high
 constexpr LineState kSecond{false, false};  // DTR low
-constexpr LineState kThird{false, true};   // DTR high again
-constexpr LineState kLast{true, true};     // RTS high: the reply comes in this step
+constexpr LineState kThird{false, true};    // DTR high again
+constexpr LineState kLast{true, true};      // RTS high: the reply comes in this step
 constexpr LineState kSteps[] = {kFirst, kSecond, kThird};
 
 struct Step {
@@ -37,8 +37,8 @@ PulseVerdict JudgeEnding(const std::vector<Step>& steps, std::size_t i, Duration
   PulseVerdict verdict;
   const std::size_t from = i >= 3 ? i - 3 : 0;
   if (i < 3 || steps[i - 3].state != kFirst || steps[i - 2].state != kSecond || steps[i - 1].state != kThird) {
-    verdict.why = "out of order: RTS rose at " + MillisecondsText(steps[i].start) + " after " +
-                  Sequence(steps, from, i - 1);
+    verdict.why =
+        "out of order: RTS rose at " + MillisecondsText(steps[i].start) + " after " + Sequence(steps, from, i - 1);
     return verdict;
   }
   for (std::size_t k = 0; k < 3; ++k) {

@@ -78,17 +78,18 @@ std::string LineTraceLines(const LineTraces& traces) {
   if (!traces.watched) return Line("line traces", "none: the modem lines are not reported");
   std::string text;
   if (traces.opens.forgotten() > 0) {
-    text += Line("line traces",
-                 Plural(static_cast<unsigned>(traces.opens.forgotten()), "earlier open", "earlier opens") + " not kept");
+    text +=
+        Line("line traces",
+             Plural(static_cast<unsigned>(traces.opens.forgotten()), "earlier open", "earlier opens") + " not kept");
   }
   if (traces.opens.empty()) text += Line("line traces", "none: the port was not opened");
   for (const LineTraceFacts& trace : traces.opens) {
     text += Line("line trace", trace.verdict);
-    text += Line("", "  at the open  " + Levels(trace.rts_at_open, trace.dtr_at_open) + "  " +
-                         BaudText(trace.baud_at_open));
+    text += Line(
+        "", "  at the open  " + Levels(trace.rts_at_open, trace.dtr_at_open) + "  " + BaudText(trace.baud_at_open));
     for (const LineTraceFacts::Step& step : trace.steps) {
-      text += Line("", Milliseconds(step.ms, "%9.1f ms") + "  " + Levels(step.rts, step.dtr) + "  " +
-                           BaudText(step.baud));
+      text +=
+          Line("", Milliseconds(step.ms, "%9.1f ms") + "  " + Levels(step.rts, step.dtr) + "  " + BaudText(step.baud));
     }
     if (trace.end != "open") text += Line("", Milliseconds(trace.ended_ms, "%9.1f ms") + "  " + trace.end);
   }
@@ -97,12 +98,12 @@ std::string LineTraceLines(const LineTraces& traces) {
 
 // Each discovery's verdict, then its line changes, one a line.
 std::string PulseLines(const AdapterFacts& adapter) {
-  std::string text = Line("modem lines", adapter.pulse_check == "timer"
-                                             ? "not seen: the reply follows the timer"
-                                             : "seen (" + adapter.pulse_check + ")");
+  std::string text = Line("modem lines", adapter.pulse_check == "timer" ? "not seen: the reply follows the timer"
+                                                                        : "seen (" + adapter.pulse_check + ")");
   if (adapter.pulses.forgotten() > 0) {
-    text += Line("pulses", Plural(static_cast<unsigned>(adapter.pulses.forgotten()), "earlier discovery",
-                                  "earlier discoveries") + " not kept");
+    text += Line("pulses",
+                 Plural(static_cast<unsigned>(adapter.pulses.forgotten()), "earlier discovery", "earlier discoveries") +
+                     " not kept");
   }
   for (const PulseFacts& pulses : adapter.pulses) {
     text += Line("pulses", "open " + std::to_string(pulses.open) + ": " + pulses.verdict);
@@ -122,8 +123,8 @@ std::string WritesText(const ModuleFacts& module) {
   }
   for (const SettingWrite& w : module.writes) {
     if (!text.empty()) text += ", ";
-    text += SettingName(w.setting) + " = " + SettingValue(w.setting, w.value) + " (status " +
-            std::to_string(w.status) + ")";
+    text += SettingName(w.setting) + " = " + SettingValue(w.setting, w.value) + " (status " + std::to_string(w.status) +
+            ")";
   }
   return text;
 }
@@ -294,30 +295,28 @@ std::string TextReport(const RunFacts& facts) {
   if (facts.command_exit) text += Line("command exit", std::to_string(*facts.command_exit));
   text += Line("port", port.path + (port.link.empty() ? "" : " (linked as " + port.link + ")"));
   text += Line("port use", "opened " + Plural(port.opens, "time", "times") + ", closed " +
-                               Plural(port.closes, "time", "times") + ", " +
-                               (port.open_at_end ? "open" : "closed") + " at the end");
+                               Plural(port.closes, "time", "times") + ", " + (port.open_at_end ? "open" : "closed") +
+                               " at the end");
   if (!port.vanished_at.empty()) text += Line("vanished", "at " + port.vanished_at + ": the master was closed");
   text += Line("exclusive flag", ExclusiveText(port.exclusive_at_end));
   text += LineTraceLines(facts.line_traces);
   text += PulseLines(adapter);
   text += HeardLines(adapter);
-  text += Line("garbage", Plural(adapter.garbage_bytes, "byte", "bytes") +
-                              " heard at a rate the adapter was not listening at");
-  text += Line("adapter sent", Plural(adapter.pnp_replies, "Plug-and-Play reply", "Plug-and-Play replies") +
-                                   ", " + Plural(adapter.ready_replies, "ready reply", "ready replies") +
-                                   " (" + Plural(adapter.setup_requests, "setup request", "setup requests") +
-                                   " heard)");
+  text += Line("garbage",
+               Plural(adapter.garbage_bytes, "byte", "bytes") + " heard at a rate the adapter was not listening at");
+  text += Line("adapter sent", Plural(adapter.pnp_replies, "Plug-and-Play reply", "Plug-and-Play replies") + ", " +
+                                   Plural(adapter.ready_replies, "ready reply", "ready replies") + " (" +
+                                   Plural(adapter.setup_requests, "setup request", "setup requests") + " heard)");
   text += Line("hand-over", adapter.handovers > 0 ? "seen" : "not seen");
   text += Line("from the host", Plural(module.frames_from_host, "frame", "frames") + ": " +
                                     std::to_string(module.lost_from_host) + " lost, " +
                                     std::to_string(module.corrupted_from_host) + " corrupted, " +
                                     std::to_string(module.dropped_from_host) + " dropped; " +
                                     Plural(module.garbage_bytes, "garbage byte", "garbage bytes"));
-  text += Line("to the host", Plural(module.frames_to_host, "frame", "frames") + ": " +
-                                  std::to_string(module.lost_to_host) + " lost, " +
-                                  std::to_string(module.corrupted_to_host) + " corrupted; " +
-                                  Plural(module.resends, "resend", "resends") + ", " +
-                                  std::to_string(module.abandoned) + " given up");
+  text += Line("to the host",
+               Plural(module.frames_to_host, "frame", "frames") + ": " + std::to_string(module.lost_to_host) +
+                   " lost, " + std::to_string(module.corrupted_to_host) + " corrupted; " +
+                   Plural(module.resends, "resend", "resends") + ", " + std::to_string(module.abandoned) + " given up");
   text += Line("link starts", Plural(module.syncs, "SYNC", "SYNCs") + ", " + Plural(module.confs, "CONF", "CONFs"));
   text += Line("module writes", WritesText(module));
   text += Line("module holds", ValuesText(module));

@@ -104,7 +104,7 @@ struct AdapterFacts {
   // By line rate: the bytes the host sent before the hand-over, the latest
   // ones of each rate.
   std::map<unsigned, Recent<std::uint8_t>> heard;
-  unsigned garbage_bytes = 0;       // heard at a rate the adapter was not listening at
+  unsigned garbage_bytes = 0;  // heard at a rate the adapter was not listening at
   unsigned pnp_replies = 0;
   unsigned setup_requests = 0;
   unsigned ready_replies = 0;
@@ -125,10 +125,10 @@ struct LineTraceFacts {
   bool rts_at_open = true;
   bool dtr_at_open = true;
   unsigned baud_at_open = 0;
-  std::vector<Step> steps;  // changes only
-  std::string end;          // "open", "closed" or "vanished"
-  double ended_ms = 0;      // since the open, once closed or vanished
-  std::string outcome;      // "as windows", "departs" or "cut short"
+  std::vector<Step> steps;                // changes only
+  std::string end;                        // "open", "closed" or "vanished"
+  double ended_ms = 0;                    // since the open, once closed or vanished
+  std::string outcome;                    // "as windows", "departs" or "cut short"
   std::optional<std::size_t> departs_at;  // the first step unlike Windows', or missing
   std::string verdict;
 };
@@ -152,16 +152,16 @@ struct ModuleFacts {
   unsigned lost_to_host = 0;
   unsigned corrupted_from_host = 0;
   unsigned corrupted_to_host = 0;
-  unsigned dropped_from_host = 0;  // frames refused by the packet checks or the channel rules
-  unsigned garbage_bytes = 0;      // heard at a rate other than 115200
-  unsigned bytes_from_host = 0;    // on the wire, after the hand-over
+  unsigned dropped_from_host = 0;     // frames refused by the packet checks or the channel rules
+  unsigned garbage_bytes = 0;         // heard at a rate other than 115200
+  unsigned bytes_from_host = 0;       // on the wire, after the hand-over
   unsigned ack_frames_from_host = 0;  // frames that only acknowledged
   unsigned ack_bytes_from_host = 0;   // on the wire, in those frames
-  unsigned bytes_to_host = 0;      // on the wire, lost frames left out
+  unsigned bytes_to_host = 0;         // on the wire, lost frames left out
   unsigned syncs = 0;
   unsigned confs = 0;
   unsigned resends = 0;
-  unsigned abandoned = 0;  // reliable packets given up after 8 sends
+  unsigned abandoned = 0;                    // reliable packets given up after 8 sends
   Recent<SettingWrite> writes{kKeptWrites};  // each request once, repeats left out
   std::uint32_t uart_config = 0;
   std::uint32_t host_interface = 0;

@@ -50,7 +50,7 @@ class VanishPlan {
     kWaiting,  // the step has not come yet
     kSilent,   // the step came; nothing more goes out until vanish_at_
     kGone,
-    kOver,    // gone, and the device carries on (CarryOn)
+    kOver,  // gone, and the device carries on (CarryOn)
   };
 
   void FallSilent(TimePoint vanish_at);

@@ -7,13 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_ASSERT(condition, what)                                                        \
-    do {                                                                                    \
-        if (!(condition)) {                                                                 \
-            std::fprintf(stderr, "%s:%d: property failed: %s (%s)\n", __FILE__, __LINE__, \
-                         what, #condition);                                                 \
-            std::abort();                                                                   \
-        }                                                                                   \
-    } while (0)
+#define FUZZ_ASSERT(condition, what)                                                                   \
+  do {                                                                                                 \
+    if (!(condition)) {                                                                                \
+      std::fprintf(stderr, "%s:%d: property failed: %s (%s)\n", __FILE__, __LINE__, what, #condition); \
+      std::abort();                                                                                    \
+    }                                                                                                  \
+  } while (0)
 
 #endif

@@ -7,8 +7,7 @@
 
 #include "fuzz/adapter_dialogue_check.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    fuzzcheck::CheckAdapterDialogue(std::vector<std::uint8_t>(data, data + size));
-    return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzzcheck::CheckAdapterDialogue(std::vector<std::uint8_t>(data, data + size));
+  return 0;
 }

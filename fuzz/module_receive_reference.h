@@ -15,20 +15,18 @@
 namespace fuzzref {
 
 struct AppliedWrite {
-    std::uint8_t tag;
-    std::uint16_t setting;  // 0 for a payload that is no write request
-    std::uint32_t value;
-    std::uint8_t status;    // 0 stored, 1 unknown setting or op, 2 refused
-    bool operator==(const AppliedWrite& other) const
-    {
-        return tag == other.tag && setting == other.setting && value == other.value &&
-               status == other.status;
-    }
+  std::uint8_t tag;
+  std::uint16_t setting;  // 0 for a payload that is no write request
+  std::uint32_t value;
+  std::uint8_t status;  // 0 stored, 1 unknown setting or op, 2 refused
+  bool operator==(const AppliedWrite& other) const {
+    return tag == other.tag && setting == other.setting && value == other.value && status == other.status;
+  }
 };
 
 struct ModuleOutcome {
-    std::vector<AppliedWrite> writes;            // each new request once, in order
-    std::map<std::uint16_t, std::uint32_t> values;  // the settings at the end
+  std::vector<AppliedWrite> writes;               // each new request once, in order
+  std::map<std::uint16_t, std::uint32_t> values;  // the settings at the end
 };
 
 // `values` holds the three settings at the start; `refused` the ones the

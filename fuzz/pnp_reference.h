@@ -16,10 +16,10 @@
 namespace fuzzref {
 
 struct DialogueVerdict {
-    int result = 0;             // what ContactAdapter returns
-    std::string diagnostics;    // everything it prints, echoes included
-    bool setupSent = false;     // "KESTRAVIN SETUP" went out
-    std::size_t bytesRead = 0;  // bytes taken from the line, silence included
+  int result = 0;             // what ContactAdapter returns
+  std::string diagnostics;    // everything it prints, echoes included
+  bool setupSent = false;     // "KESTRAVIN SETUP" went out
+  std::size_t bytesRead = 0;  // bytes taken from the line, silence included
 };
 
 DialogueVerdict ExpectedDialogue(const std::vector<std::uint8_t>& line, bool onTerminal);

@@ -11,12 +11,12 @@
 namespace fuzzcheck {
 
 class RecordingLine : public emulator::LineOutput {
-public:
-    void Send(const emulator::Bytes& bytes, emulator::TimePoint) override { sends.push_back(bytes); }
-    std::size_t Queued() const override { return 0; }
-    unsigned Baud() const override { return emulator::kFastBaud; }
+ public:
+  void Send(const emulator::Bytes& bytes, emulator::TimePoint) override { sends.push_back(bytes); }
+  std::size_t Queued() const override { return 0; }
+  unsigned Baud() const override { return emulator::kFastBaud; }
 
-    std::vector<emulator::Bytes> sends;
+  std::vector<emulator::Bytes> sends;
 };
 
 }  // namespace fuzzcheck

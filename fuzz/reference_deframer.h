@@ -13,16 +13,16 @@ namespace fuzzref {
 using Bytes = std::vector<std::uint8_t>;
 
 struct WireFrame {
-    Bytes packet;        // unescaped
-    std::size_t open;    // offset of the 0xC0 before it
-    std::size_t close;   // offset of the 0xC0 after it
+  Bytes packet;       // unescaped
+  std::size_t open;   // offset of the 0xC0 before it
+  std::size_t close;  // offset of the 0xC0 after it
 };
 
 struct Deframed {
-    std::vector<WireFrame> frames;
-    // Frames with a bad escape or too long, the unfinished one at the end
-    // included once its fault has arrived.
-    std::size_t dropped = 0;
+  std::vector<WireFrame> frames;
+  // Frames with a bad escape or too long, the unfinished one at the end
+  // included once its fault has arrived.
+  std::size_t dropped = 0;
 };
 
 Deframed Deframe(const std::uint8_t* data, std::size_t size);

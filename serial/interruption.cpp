@@ -6,13 +6,9 @@ static_assert(std::atomic<int>::is_always_lock_free, "the interruption record mu
 
 std::atomic<int> InterruptedBy(0);
 
-void RecordInterruption(int signalNumber)
-{
-    int none = 0;
-    InterruptedBy.compare_exchange_strong(none, signalNumber);
+void RecordInterruption(int signalNumber) {
+  int none = 0;
+  InterruptedBy.compare_exchange_strong(none, signalNumber);
 }
 
-int RunInterrupted(void)
-{
-    return InterruptedBy.load();
-}
+int RunInterrupted(void) { return InterruptedBy.load(); }

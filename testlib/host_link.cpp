@@ -9,10 +9,8 @@ namespace {
 
 constexpr std::size_t kLinkMessageSize = 4;
 
-
 bool IsLinkMessage(const bcsp::Packet& packet, const char* message) {
-  return !packet.reliable && packet.channel == bcsp::kChannelLink &&
-         packet.payload.size() == kLinkMessageSize &&
+  return !packet.reliable && packet.channel == bcsp::kChannelLink && packet.payload.size() == kLinkMessageSize &&
          std::memcmp(packet.payload.data(), message, kLinkMessageSize) == 0;
 }
 

@@ -13,8 +13,8 @@
 
 #include "bcsp/link_rules.h"
 #include "bcsp/packet.h"
-#include "testlib/serial_channel.h"
 #include "bcsp/slip.h"
+#include "testlib/serial_channel.h"
 
 namespace prodtest {
 
@@ -66,8 +66,8 @@ class HostLink {
   bool crc_;
   bool up_ = false;
 
-  std::uint8_t next_seq_ = 0;       // seq of our next reliable packet
-  std::uint8_t expected_seq_ = 0;   // seq we expect next from the module
+  std::uint8_t next_seq_ = 0;      // seq of our next reliable packet
+  std::uint8_t expected_seq_ = 0;  // seq we expect next from the module
 
   bool awaiting_ack_ = false;
   std::uint8_t unacked_seq_ = 0;

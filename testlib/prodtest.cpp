@@ -5,10 +5,10 @@
 
 #include <memory>
 
+#include "bcsp/settings_message.h"
 #include "testlib/host_link.h"
 #include "testlib/serial_channel.h"
 #include "testlib/settings_client.h"
-#include "bcsp/settings_message.h"
 
 namespace {
 
@@ -46,8 +46,7 @@ std::int32_t WriteSetting(std::uint32_t connection, std::uint16_t setting, std::
 
 extern "C" {
 
-std::uint32_t init_prodtest(std::int32_t transport, const char* port, std::int32_t rate,
-                            std::int32_t crc) {
+std::uint32_t init_prodtest(std::int32_t transport, const char* port, std::int32_t rate, std::int32_t crc) {
   if (transport != kTransportModuleLink || port == nullptr || rate <= 0) return 0;
   if (open_connection) return 0;
   auto connection = std::make_unique<Connection>(crc != 0);

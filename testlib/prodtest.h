@@ -21,8 +21,7 @@
 #include <cstdint>
 
 extern "C" {
-std::uint32_t init_prodtest(std::int32_t transport, const char* port, std::int32_t rate,
-                            std::int32_t crc);
+std::uint32_t init_prodtest(std::int32_t transport, const char* port, std::int32_t rate, std::int32_t crc);
 std::int32_t write_uart_config(std::uint32_t connection, std::uint32_t value);
 std::int32_t write_host_interface(std::uint32_t connection, std::uint32_t value);
 std::int32_t write_vm_disable(std::uint32_t connection, std::uint32_t value);

@@ -41,8 +41,7 @@ SerialChannel::~SerialChannel() { Close(); }
 bool SerialChannel::Open(const char* name, std::uint32_t rate) {
   Close();
   const std::string path = std::string("\\\\.\\") + name;
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   handle_ = handle;
   if (!Configure(rate)) {
@@ -94,8 +93,7 @@ bool SerialChannel::Write(const std::vector<std::uint8_t>& bytes) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {
     DWORD written = 0;
-    if (!WriteFile(handle_, bytes.data() + sent, static_cast<DWORD>(bytes.size() - sent),
-                   &written, nullptr) ||
+    if (!WriteFile(handle_, bytes.data() + sent, static_cast<DWORD>(bytes.size() - sent), &written, nullptr) ||
         written == 0) {
       return false;
     }

@@ -61,13 +61,13 @@
 
 struct corvane_modem_line_report {
   uint32_t magic;
-  uint32_t lines;           /* CORVANE_LINE_RTS | CORVANE_LINE_DTR, after the call */
-  int64_t monotonic_ns;     /* CLOCK_MONOTONIC at the call */
-  uint64_t device;          /* st_rdev of the slave */
-  uint32_t pid;             /* the process that made the call */
-  uint32_t request;         /* TIOCMBIS, TIOCMBIC, TIOCMSET or CORVANE_MODEM_LINES_CLOSED */
-  uint32_t speed;           /* cfgetospeed of the slave at the call (a speed_t), or CORVANE_SPEED_UNKNOWN */
-  uint32_t reserved;        /* 0 */
+  uint32_t lines;       /* CORVANE_LINE_RTS | CORVANE_LINE_DTR, after the call */
+  int64_t monotonic_ns; /* CLOCK_MONOTONIC at the call */
+  uint64_t device;      /* st_rdev of the slave */
+  uint32_t pid;         /* the process that made the call */
+  uint32_t request;     /* TIOCMBIS, TIOCMBIC, TIOCMSET or CORVANE_MODEM_LINES_CLOSED */
+  uint32_t speed;       /* cfgetospeed of the slave at the call (a speed_t), or CORVANE_SPEED_UNKNOWN */
+  uint32_t reserved;    /* 0 */
 };
 
 #endif

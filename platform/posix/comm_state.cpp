@@ -1,7 +1,7 @@
 // Line settings: GetCommState and SetCommState over the device's termios.
-#include <cerrno>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <cerrno>
 
 #include "platform/posix/baud_rate.h"
 #include "platform/posix/handle.h"
@@ -52,14 +52,21 @@ bool frame_is_valid(const DCB& dcb) {
   if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return false;
   switch (dcb.StopBits) {
     case ONESTOPBIT: break;
-    case ONE5STOPBITS: if (dcb.ByteSize != 5) return false; break;
-    case TWOSTOPBITS: if (dcb.ByteSize == 5) return false; break;
+    case ONE5STOPBITS:
+      if (dcb.ByteSize != 5) return false;
+      break;
+    case TWOSTOPBITS:
+      if (dcb.ByteSize == 5) return false;
+      break;
     default: return false;
   }
   switch (dcb.Parity) {
-    case NOPARITY: case ODDPARITY: case EVENPARITY: return true;
+    case NOPARITY:
+    case ODDPARITY:
+    case EVENPARITY: return true;
 #ifdef CMSPAR
-    case MARKPARITY: case SPACEPARITY: return true;
+    case MARKPARITY:
+    case SPACEPARITY: return true;
 #endif
     default: return false;
   }
@@ -76,8 +83,8 @@ bool line_modes_are_valid(const DCB& dcb) {
 // pseudo-terminal sets, for one). CLOCAL keeps a missing carrier from
 // hanging the line up; VMIN 1, VTIME 0 because all timing is ours.
 void make_raw(termios* settings) {
-  settings->c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                               ICRNL | IXON | IXOFF | IXANY | INPCK);
+  settings->c_iflag &=
+      ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
   settings->c_oflag &= ~static_cast<tcflag_t>(OPOST);
   settings->c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   settings->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);

@@ -1,11 +1,11 @@
 // Opening and closing a serial device: CreateFileA and CloseHandle.
-#include <cerrno>
 #include <fcntl.h>
-#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
+#include <string>
 
 #include "platform/posix/device_name.h"
 #include "platform/posix/handle.h"
@@ -108,9 +108,8 @@ DCB fresh_port_fields() {
 //   ERROR_INVALID_FUNCTION   the file opened but is not a terminal device
 //                            (tcgetattr fails with ENOTTY);
 //   the code last_error.cpp gives any other errno of open().
-HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
-                   LPSECURITY_ATTRIBUTES /*securityAttributes*/, DWORD creationDisposition,
-                   DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES /*securityAttributes*/,
+                   DWORD creationDisposition, DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
   if (fileName == nullptr || creationDisposition != OPEN_EXISTING) {
     fail_to_open(EINVAL);
     return INVALID_HANDLE_VALUE;

@@ -1,8 +1,8 @@
 #include "platform/posix/deadline.h"
 
+#include <poll.h>
 #include <cerrno>
 #include <climits>
-#include <poll.h>
 
 #include "platform/posix/wait_cancel.h"
 
@@ -24,9 +24,7 @@ std::int64_t monotonic_now_ns() {
   return static_cast<std::int64_t>(now.tv_sec) * ns_per_s + now.tv_nsec;
 }
 
-Deadline Deadline::never() {
-  return Deadline(true, 0);
-}
+Deadline Deadline::never() { return Deadline(true, 0); }
 
 Deadline Deadline::after_ms(std::uint64_t ms) {
   std::uint64_t limit_ms = static_cast<std::uint64_t>(longest_wait_ns / ns_per_ms);
@@ -34,9 +32,7 @@ Deadline Deadline::after_ms(std::uint64_t ms) {
   return Deadline(false, monotonic_now_ns() + wait_ns);
 }
 
-bool Deadline::expired() const {
-  return !never_ && monotonic_now_ns() >= at_ns_;
-}
+bool Deadline::expired() const { return !never_ && monotonic_now_ns() >= at_ns_; }
 
 Deadline Deadline::earlier(const Deadline& other) const {
   if (never_) return other;

@@ -1,8 +1,8 @@
 #include "platform/posix/device_name.h"
 
+#include <strings.h>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 namespace corvane_posix {
 

@@ -148,13 +148,9 @@ BOOL fail(int error) {
   return FALSE;
 }
 
-void fail_to_open(int error) {
-  record(error, FailedCall::open_device);
-}
+void fail_to_open(int error) { record(error, FailedCall::open_device); }
 
-int last_errno() {
-  return last_error_number;
-}
+int last_errno() { return last_error_number; }
 
 }  // namespace corvane_posix
 
@@ -168,9 +164,7 @@ int last_errno() {
 // has them all), or the code last given to SetLastError, whichever came
 // later; ERROR_SUCCESS (0) when neither has happened on this thread yet.
 // Successful calls leave it as it is.
-DWORD GetLastError() {
-  return last_code;
-}
+DWORD GetLastError() { return last_code; }
 
 // SetLastError: sets the code that GetLastError returns next on this thread,
 // as given, for callers that report a failure of their own in the platform's

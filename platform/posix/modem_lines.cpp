@@ -1,8 +1,8 @@
 // The modem lines: EscapeCommFunction and the helper that SetCommState shares.
 #include "platform/posix/modem_lines.h"
 
-#include <cerrno>
 #include <sys/ioctl.h>
+#include <cerrno>
 
 #include "platform/posix/handle.h"
 #include "platform/posix/last_error.h"
@@ -18,9 +18,7 @@ int set_modem_line(int fd, int line, bool raised) {
   return result < 0 ? errno : 0;
 }
 
-bool lacks_modem_lines(int error) {
-  return error == ENOTTY || error == EINVAL;
-}
+bool lacks_modem_lines(int error) { return error == ENOTTY || error == EINVAL; }
 
 }  // namespace corvane_posix
 
@@ -45,10 +43,22 @@ BOOL EscapeCommFunction(HANDLE file, DWORD function) {
   int line;
   bool raised;
   switch (function) {
-    case SETRTS: line = TIOCM_RTS; raised = true; break;
-    case CLRRTS: line = TIOCM_RTS; raised = false; break;
-    case SETDTR: line = TIOCM_DTR; raised = true; break;
-    case CLRDTR: line = TIOCM_DTR; raised = false; break;
+    case SETRTS:
+      line = TIOCM_RTS;
+      raised = true;
+      break;
+    case CLRRTS:
+      line = TIOCM_RTS;
+      raised = false;
+      break;
+    case SETDTR:
+      line = TIOCM_DTR;
+      raised = true;
+      break;
+    case CLRDTR:
+      line = TIOCM_DTR;
+      raised = false;
+      break;
     default: return corvane_posix::fail(EINVAL);
   }
   int error = corvane_posix::set_modem_line(record->fd, line, raised);

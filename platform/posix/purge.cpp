@@ -1,6 +1,6 @@
 // PurgeComm: discarding what the driver queues hold.
-#include <cerrno>
 #include <termios.h>
+#include <cerrno>
 
 #include "platform/posix/handle.h"
 #include "platform/posix/last_error.h"

@@ -1,8 +1,8 @@
 // ReadFile: reading with the Windows serial time-out rules.
-#include <cerrno>
-#include <cstdint>
 #include <poll.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdint>
 
 #include "platform/posix/deadline.h"
 #include "platform/posix/handle.h"
@@ -104,8 +104,7 @@ Deadline deadline_for(const corvane_posix::ReadStep& step, std::int64_t now_ns) 
 //                            poll said the device was readable or while the
 //                            device reports a hang-up;
 //   the code for the errno of read() or poll() otherwise.
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
-              LPOVERLAPPED overlapped) {
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped) {
   DWORD got = 0;
   corvane_posix::PortRecord* record = corvane_posix::record_of(file);
   if (record == nullptr) return finish_transfer(FALSE, got, bytesRead);
@@ -129,17 +128,14 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
     if (drained == Drain::failed) return end_with_failure(error, got, bytesRead);
     // End-of-file right after poll said readable, or on a hung-up device,
     // is the device gone; otherwise (VMIN 0) it is a quiet line.
-    if (drained == Drain::end_of_file &&
-        ((poll_said_readable && got == before) || device_gone(record->fd))) {
+    if (drained == Drain::end_of_file && ((poll_said_readable && got == before) || device_gone(record->fd))) {
       return end_with_failure(EIO, got, bytesRead);
     }
 
     corvane_posix::ReadStep step = corvane_posix::next_read_step(rule, bytesToRead, progress);
     if (step.finished) return finish_transfer(TRUE, got, bytesRead);
     switch (corvane_posix::poll_until(record->fd, POLLIN, deadline_for(step, progress.now_ns), &error)) {
-      case corvane_posix::PollOutcome::ready:
-        poll_said_readable = true;
-        break;
+      case corvane_posix::PollOutcome::ready: poll_said_readable = true; break;
       case corvane_posix::PollOutcome::timed_out:
         // The next step finds the limit reached, unless a byte came just now.
         break;
@@ -147,8 +143,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
         // Bytes may have come with the hang-up: they are the caller's.
         drain_available(record->fd, bytes, bytesToRead, &got, &error);
         return end_with_failure(EIO, got, bytesRead);
-      case corvane_posix::PollOutcome::failed:
-        return end_with_failure(error, got, bytesRead);
+      case corvane_posix::PollOutcome::failed: return end_with_failure(error, got, bytesRead);
     }
   }
 }

@@ -46,8 +46,7 @@ ReadRule read_rule_for(const COMMTIMEOUTS& timeouts, DWORD count) {
     } else if (constant != MAXDWORD) {
       rule.return_on_any = true;
       rule.has_total = true;
-      rule.total_ns = multiplier == MAXDWORD ? total_ns(0, count, constant)
-                                             : total_ns(multiplier, count, constant);
+      rule.total_ns = multiplier == MAXDWORD ? total_ns(0, count, constant) : total_ns(multiplier, count, constant);
     }
     return rule;
   }

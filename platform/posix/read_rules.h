@@ -20,8 +20,8 @@ struct ReadRule {
   bool return_on_any = false;   // return as soon as at least one byte is in
   bool has_total = false;       // the read ends `total_ns` after it began
   std::int64_t total_ns = 0;
-  bool has_interval = false;    // ... or `interval_ns` after the latest byte
-  std::int64_t interval_ns = 0; // without the next one
+  bool has_interval = false;     // ... or `interval_ns` after the latest byte
+  std::int64_t interval_ns = 0;  // without the next one
 };
 
 // The rule for a read of `count` bytes under `timeouts` (the table is in
@@ -39,9 +39,9 @@ struct ReadProgress {
 
 // What the read does next.
 struct ReadStep {
-  bool finished = false;          // return now, with `got` bytes (a time-out is no failure)
-  bool wait_forever = false;      // else wait for the device with no end in time,
-  std::int64_t wait_until_ns = 0; // or until this time, then ask again
+  bool finished = false;           // return now, with `got` bytes (a time-out is no failure)
+  bool wait_forever = false;       // else wait for the device with no end in time,
+  std::int64_t wait_until_ns = 0;  // or until this time, then ask again
 };
 
 // Returns finished once `count` bytes are in, at once for a rule that never

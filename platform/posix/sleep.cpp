@@ -1,7 +1,7 @@
 // Sleep: the fixed waits.
+#include <poll.h>
 #include <cerrno>
 #include <ctime>
-#include <poll.h>
 
 #include "platform/posix/deadline.h"
 #include "platform/posix/wait_cancel.h"

@@ -7,6 +7,4 @@
 // mean anything (there it counts from boot, here from the clock's own epoch).
 //
 // Returns the count; it cannot fail.
-ULONGLONG GetTickCount64() {
-  return static_cast<ULONGLONG>(corvane_posix::monotonic_now_ns() / 1000000);
-}
+ULONGLONG GetTickCount64() { return static_cast<ULONGLONG>(corvane_posix::monotonic_now_ns() / 1000000); }

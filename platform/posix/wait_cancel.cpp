@@ -1,9 +1,9 @@
 #include "platform/posix/wait_cancel.h"
 
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
 
 #include "platform/posix/last_error.h"
 
@@ -56,9 +56,7 @@ void CancelWaits() {
   errno = saved;
 }
 
-BOOL WaitsCancelled() {
-  return cancelled ? TRUE : FALSE;
-}
+BOOL WaitsCancelled() { return cancelled ? TRUE : FALSE; }
 
 void ReleaseWaitCancel() {
   int read_end = wake_read;
@@ -71,8 +69,6 @@ void ReleaseWaitCancel() {
 
 namespace corvane_posix {
 
-int wait_cancel_fd() {
-  return wake_read;
-}
+int wait_cancel_fd() { return wake_read; }
 
 }  // namespace corvane_posix

@@ -64,21 +64,21 @@ constexpr DWORD MAXDWORD = 0xFFFFFFFFu;
 // names, with the meaning Windows gives each; last_error.cpp says which
 // condition of a POSIX device comes out as which.
 constexpr DWORD ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_INVALID_FUNCTION = 1;       // "Incorrect function."
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;  // "Incorrect function."
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-constexpr DWORD ERROR_BAD_COMMAND = 22;            // "The device does not recognize the command."
-constexpr DWORD ERROR_GEN_FAILURE = 31;            // "A device attached to the system is not functioning."
+constexpr DWORD ERROR_BAD_COMMAND = 22;  // "The device does not recognize the command."
+constexpr DWORD ERROR_GEN_FAILURE = 31;  // "A device attached to the system is not functioning."
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-constexpr DWORD ERROR_SEM_TIMEOUT = 121;           // "The semaphore timeout period has expired."
+constexpr DWORD ERROR_SEM_TIMEOUT = 121;  // "The semaphore timeout period has expired."
 constexpr DWORD ERROR_INVALID_NAME = 123;
 constexpr DWORD ERROR_OPERATION_ABORTED = 995;
-constexpr DWORD ERROR_NOACCESS = 998;              // "Invalid access to memory location."
+constexpr DWORD ERROR_NOACCESS = 998;  // "Invalid access to memory location."
 constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 constexpr DWORD GENERIC_READ = 0x80000000u;
@@ -156,19 +156,16 @@ struct COMMTIMEOUTS {
 };
 typedef COMMTIMEOUTS* LPCOMMTIMEOUTS;
 
-HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
-                   LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
-                   DWORD flagsAndAttributes, HANDLE templateFile);
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue);
 BOOL GetCommState(HANDLE file, LPDCB dcb);
 BOOL SetCommState(HANDLE file, LPDCB dcb);
 BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts);
 BOOL PurgeComm(HANDLE file, DWORD flags);
 BOOL EscapeCommFunction(HANDLE file, DWORD function);
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
-              LPOVERLAPPED overlapped);
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
-               LPOVERLAPPED overlapped);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
 BOOL CloseHandle(HANDLE object);
 DWORD GetLastError();
 void SetLastError(DWORD errorCode);

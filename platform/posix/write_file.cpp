@@ -1,8 +1,8 @@
 // WriteFile: writing with the Windows serial write time-out.
-#include <cerrno>
-#include <cstdint>
 #include <poll.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdint>
 
 #include "platform/posix/deadline.h"
 #include "platform/posix/handle.h"
@@ -41,8 +41,7 @@ Deadline write_deadline(const COMMTIMEOUTS& timeouts, DWORD count) {
 //   ERROR_BAD_COMMAND        the device vanished (write() failed with EIO, or
 //                            POLLHUP or POLLERR while waiting);
 //   the code for the errno of write() or poll() otherwise.
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
-               LPOVERLAPPED overlapped) {
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped) {
   DWORD sent = 0;
   corvane_posix::PortRecord* record = corvane_posix::record_of(file);
   if (record == nullptr) return finish_transfer(FALSE, sent, bytesWritten);

@@ -11,15 +11,14 @@
 #include "tests/fake/fake_platform.h"
 #include "tests/fake/fake_prodtest.h"
 
-inline void ResetRunState(void)
-{
-    fake::Reset();
-    fake::ResetProdtest();
-    PortHandle = INVALID_HANDLE_VALUE;
-    HandshakeMode = HandshakeOn;
-    InterruptedBy = 0;
-    OutputError = 0;
-    EchoVisibleOnly = 0;
+inline void ResetRunState(void) {
+  fake::Reset();
+  fake::ResetProdtest();
+  PortHandle = INVALID_HANDLE_VALUE;
+  HandshakeMode = HandshakeOn;
+  InterruptedBy = 0;
+  OutputError = 0;
+  EchoVisibleOnly = 0;
 }
 
 #endif

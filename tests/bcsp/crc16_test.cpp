@@ -9,14 +9,10 @@ namespace {
 
 TEST(Crc16CcittFalse, CheckValue) {
   const char* text = "123456789";
-  EXPECT_EQ(bcsp::Crc16CcittFalse(reinterpret_cast<const std::uint8_t*>(text),
-                                  std::strlen(text)),
-            0x29B1);
+  EXPECT_EQ(bcsp::Crc16CcittFalse(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text)), 0x29B1);
 }
 
-TEST(Crc16CcittFalse, EmptyInputIsInitialValue) {
-  EXPECT_EQ(bcsp::Crc16CcittFalse(nullptr, 0), 0xFFFF);
-}
+TEST(Crc16CcittFalse, EmptyInputIsInitialValue) { EXPECT_EQ(bcsp::Crc16CcittFalse(nullptr, 0), 0xFFFF); }
 
 TEST(Crc16CcittFalse, SingleZeroByte) {
   const std::uint8_t zero = 0;

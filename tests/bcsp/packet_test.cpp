@@ -16,8 +16,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-bcsp::Packet MakePacket(std::uint8_t seq, std::uint8_t ack, bool crc, bool reliable,
-                        std::uint8_t channel, Bytes payload) {
+bcsp::Packet MakePacket(std::uint8_t seq, std::uint8_t ack, bool crc, bool reliable, std::uint8_t channel,
+                        Bytes payload) {
   bcsp::Packet packet;
   packet.seq = seq;
   packet.ack = ack;
@@ -40,8 +40,8 @@ void ExpectSamePacket(const bcsp::Packet& got, const bcsp::Packet& want) {
 TEST(HeaderCheck, IsComplementOfByteSum) {
   EXPECT_EQ(bcsp::HeaderCheck(0x00, 0x00, 0x00), 0xFF);
   EXPECT_EQ(bcsp::HeaderCheck(0x00, 0x41, 0x00), 0xBE);
-  EXPECT_EQ(bcsp::HeaderCheck(0xD1, 0x82, 0x00), 0xAC);   // sum wraps past 0xFF
-  EXPECT_EQ(bcsp::HeaderCheck(0xFF, 0xFF, 0xFF), 0x02);   // 0x2FD mod 256 = 0xFD
+  EXPECT_EQ(bcsp::HeaderCheck(0xD1, 0x82, 0x00), 0xAC);  // sum wraps past 0xFF
+  EXPECT_EQ(bcsp::HeaderCheck(0xFF, 0xFF, 0xFF), 0x02);  // 0x2FD mod 256 = 0xFD
 }
 
 TEST(EncodePacket, SyncWithoutCrc) {
@@ -58,8 +58,7 @@ TEST(EncodePacket, SyncWithCrcHighByteFirst) {
 
 TEST(EncodePacket, FlagsSeqAckAndLengthBits) {
   const Bytes header = [] {
-    Bytes bytes = bcsp::EncodePacket(MakePacket(1, 2, true, true, bcsp::kChannelSettings,
-                                                Bytes(8, 0x00)));
+    Bytes bytes = bcsp::EncodePacket(MakePacket(1, 2, true, true, bcsp::kChannelSettings, Bytes(8, 0x00)));
     return Bytes(bytes.begin(), bytes.begin() + 4);
   }();
   EXPECT_EQ(header, (Bytes{0xD1, 0x82, 0x00, 0xAC}));
@@ -104,8 +103,7 @@ TEST_P(PacketRoundTrip, EverySeqAckAndChannel) {
   for (std::uint8_t seq = 0; seq < 8; ++seq) {
     for (std::uint8_t ack = 0; ack < 8; ++ack) {
       for (std::uint8_t channel = 0; channel < 16; ++channel) {
-        const bcsp::Packet packet =
-            MakePacket(seq, ack, GetParam(), (seq + channel) % 2 == 0, channel, {seq, ack});
+        const bcsp::Packet packet = MakePacket(seq, ack, GetParam(), (seq + channel) % 2 == 0, channel, {seq, ack});
         ExpectSamePacket(ThroughTheWire(packet), packet);
       }
     }
@@ -131,17 +129,14 @@ TEST_P(PacketRoundTrip, SeededRandomPackets) {
       b = pick < 32 ? 0xC0 : pick < 64 ? 0xDB : static_cast<std::uint8_t>(byte(random));
     }
     const bcsp::Packet packet =
-        MakePacket(static_cast<std::uint8_t>(byte(random) & 7),
-                   static_cast<std::uint8_t>(byte(random) & 7), GetParam(), byte(random) % 2 == 1,
-                   static_cast<std::uint8_t>(byte(random) & 15), payload);
+        MakePacket(static_cast<std::uint8_t>(byte(random) & 7), static_cast<std::uint8_t>(byte(random) & 7), GetParam(),
+                   byte(random) % 2 == 1, static_cast<std::uint8_t>(byte(random) & 15), payload);
     ExpectSamePacket(ThroughTheWire(packet), packet);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Crc, PacketRoundTrip, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? "CrcOn" : "CrcOff";
-                         });
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "CrcOn" : "CrcOff"; });
 
 // A frame after unescaping and what DecodePacket must say of it.
 struct RefusedFrame {
@@ -207,9 +202,8 @@ TEST_P(PacketRefused, WithTheRightReason) {
   EXPECT_EQ(bcsp::DecodePacket(c.frame.data(), c.frame.size(), &out), c.result);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Malformed, PacketRefused, ::testing::ValuesIn(RefusedFrames()),
-    [](const ::testing::TestParamInfo<RefusedFrame>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Malformed, PacketRefused, ::testing::ValuesIn(RefusedFrames()),
+                         [](const ::testing::TestParamInfo<RefusedFrame>& info) { return info.param.name; });
 
 TEST(DecodePacket, AcceptsBothCrcForms) {
   for (bool crc : {false, true}) {

@@ -15,8 +15,7 @@ TEST(WriteRequest, KnownBytesLittleEndian) {
   request.tag = 0x7E;
   request.setting = bcsp::kSettingUartConfig;
   request.value = 0x123456A8;
-  EXPECT_EQ(bcsp::EncodeWriteRequest(request),
-            (Bytes{0x01, 0x7E, 0x01, 0x00, 0xA8, 0x56, 0x34, 0x12}));
+  EXPECT_EQ(bcsp::EncodeWriteRequest(request), (Bytes{0x01, 0x7E, 0x01, 0x00, 0xA8, 0x56, 0x34, 0x12}));
 }
 
 TEST(WriteRequest, RoundTrip) {
@@ -63,16 +62,15 @@ TEST_P(SettingsMessageRefused, NeitherKindAccepts) {
   EXPECT_FALSE(bcsp::DecodeWriteAnswer(bytes.data(), bytes.size(), &answer));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Malformed, SettingsMessageRefused,
-    ::testing::Values(RefusedPayload{"empty", {}},
-                      RefusedPayload{"request_one_short", {0x01, 1, 1, 0, 0, 0, 0}},
-                      RefusedPayload{"request_one_long", {0x01, 1, 1, 0, 0, 0, 0, 0, 0}},
-                      RefusedPayload{"answer_one_short", {0x81, 1, 1, 0}},
-                      RefusedPayload{"answer_one_long", {0x81, 1, 1, 0, 0, 0}},
-                      RefusedPayload{"request_size_answer_op", {0x81, 1, 1, 0, 0, 0, 0, 0}},
-                      RefusedPayload{"answer_size_request_op", {0x01, 1, 1, 0, 0}},
-                      RefusedPayload{"unknown_op", {0x02, 1, 1, 0, 0, 0, 0, 0}}),
-    [](const ::testing::TestParamInfo<RefusedPayload>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Malformed, SettingsMessageRefused,
+                         ::testing::Values(RefusedPayload{"empty", {}},
+                                           RefusedPayload{"request_one_short", {0x01, 1, 1, 0, 0, 0, 0}},
+                                           RefusedPayload{"request_one_long", {0x01, 1, 1, 0, 0, 0, 0, 0, 0}},
+                                           RefusedPayload{"answer_one_short", {0x81, 1, 1, 0}},
+                                           RefusedPayload{"answer_one_long", {0x81, 1, 1, 0, 0, 0}},
+                                           RefusedPayload{"request_size_answer_op", {0x81, 1, 1, 0, 0, 0, 0, 0}},
+                                           RefusedPayload{"answer_size_request_op", {0x01, 1, 1, 0, 0}},
+                                           RefusedPayload{"unknown_op", {0x02, 1, 1, 0, 0, 0, 0, 0}}),
+                         [](const ::testing::TestParamInfo<RefusedPayload>& info) { return info.param.name; });
 
 }  // namespace

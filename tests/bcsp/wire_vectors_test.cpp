@@ -42,32 +42,83 @@ std::vector<KnownFrame> KnownFrames() {
   const Bytes uart_answer = {0x81, 0x01, 0x01, 0x00, 0x00};
   const Bytes vm_request = {0x01, 0x03, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00};
   return {
-      {"sync_without_crc", 0, 0, false, false, 1, sync,
-       {0xC0, 0x00, 0x41, 0x00, 0xBE, 0x53, 0x59, 0x4E, 0x43, 0xC0}},
-      {"sync_with_crc", 0, 0, true, false, 1, sync,
+      {"sync_without_crc", 0, 0, false, false, 1, sync, {0xC0, 0x00, 0x41, 0x00, 0xBE, 0x53, 0x59, 0x4E, 0x43, 0xC0}},
+      {"sync_with_crc",
+       0,
+       0,
+       true,
+       false,
+       1,
+       sync,
        {0xC0, 0x40, 0x41, 0x00, 0x7E, 0x53, 0x59, 0x4E, 0x43, 0x08, 0x91, 0xC0}},
-      {"syna_with_crc", 0, 0, true, false, 1, {'S', 'Y', 'N', 'A'},
+      {"syna_with_crc",
+       0,
+       0,
+       true,
+       false,
+       1,
+       {'S', 'Y', 'N', 'A'},
        {0xC0, 0x40, 0x41, 0x00, 0x7E, 0x53, 0x59, 0x4E, 0x41, 0x28, 0xD3, 0xC0}},
-      {"conf_with_crc", 0, 0, true, false, 1, {'C', 'O', 'N', 'F'},
+      {"conf_with_crc",
+       0,
+       0,
+       true,
+       false,
+       1,
+       {'C', 'O', 'N', 'F'},
        {0xC0, 0x40, 0x41, 0x00, 0x7E, 0x43, 0x4F, 0x4E, 0x46, 0xB2, 0x50, 0xC0}},
-      {"cona_without_crc", 0, 0, false, false, 1, {'C', 'O', 'N', 'A'},
+      {"cona_without_crc",
+       0,
+       0,
+       false,
+       false,
+       1,
+       {'C', 'O', 'N', 'A'},
        {0xC0, 0x00, 0x41, 0x00, 0xBE, 0x43, 0x4F, 0x4E, 0x41, 0xC0}},
       {"ack_1_without_crc", 0, 1, false, false, 0, {}, {0xC0, 0x08, 0x00, 0x00, 0xF7, 0xC0}},
       {"ack_3_with_crc", 0, 3, true, false, 0, {}, {0xC0, 0x58, 0x00, 0x00, 0xA7, 0xB1, 0x35, 0xC0}},
       // Reliable with CRC and seq = ack = 0 makes header byte 0 a 0xC0 itself,
       // sent escaped.
-      {"uart_a8_request_tag_1_with_crc", 0, 0, true, true, 2, uart_request,
-       {0xC0, 0xDB, 0xDC, 0x82, 0x00, 0xBD, 0x01, 0x01, 0x01, 0x00, 0xA8, 0x00, 0x00, 0x00, 0x1A,
-        0x25, 0xC0}},
-      {"uart_a8_request_tag_1_without_crc", 0, 0, false, true, 2, uart_request,
+      {"uart_a8_request_tag_1_with_crc",
+       0,
+       0,
+       true,
+       true,
+       2,
+       uart_request,
+       {0xC0, 0xDB, 0xDC, 0x82, 0x00, 0xBD, 0x01, 0x01, 0x01, 0x00, 0xA8, 0x00, 0x00, 0x00, 0x1A, 0x25, 0xC0}},
+      {"uart_a8_request_tag_1_without_crc",
+       0,
+       0,
+       false,
+       true,
+       2,
+       uart_request,
        {0xC0, 0x80, 0x82, 0x00, 0xFD, 0x01, 0x01, 0x01, 0x00, 0xA8, 0x00, 0x00, 0x00, 0xC0}},
-      {"its_answer_accepted_with_crc", 0, 1, true, true, 2, uart_answer,
+      {"its_answer_accepted_with_crc",
+       0,
+       1,
+       true,
+       true,
+       2,
+       uart_answer,
        {0xC0, 0xC8, 0x52, 0x00, 0xE5, 0x81, 0x01, 0x01, 0x00, 0x00, 0x94, 0x18, 0xC0}},
-      {"its_answer_accepted_without_crc", 0, 1, false, true, 2, uart_answer,
+      {"its_answer_accepted_without_crc",
+       0,
+       1,
+       false,
+       true,
+       2,
+       uart_answer,
        {0xC0, 0x88, 0x52, 0x00, 0x25, 0x81, 0x01, 0x01, 0x00, 0x00, 0xC0}},
-      {"vm_disable_0_request_seq_2_with_crc", 2, 2, true, true, 2, vm_request,
-       {0xC0, 0xD2, 0x82, 0x00, 0xAB, 0x01, 0x03, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA6,
-        0xFF, 0xC0}},
+      {"vm_disable_0_request_seq_2_with_crc",
+       2,
+       2,
+       true,
+       true,
+       2,
+       vm_request,
+       {0xC0, 0xD2, 0x82, 0x00, 0xAB, 0x01, 0x03, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA6, 0xFF, 0xC0}},
   };
 }
 
@@ -94,8 +145,7 @@ TEST_P(WireFrame, TheseBytesDecodeToThePacket) {
   }
   ASSERT_EQ(frames.size(), 1u);
   bcsp::Packet packet;
-  ASSERT_EQ(bcsp::DecodePacket(frames[0].data(), frames[0].size(), &packet),
-            bcsp::DecodeResult::kOk);
+  ASSERT_EQ(bcsp::DecodePacket(frames[0].data(), frames[0].size(), &packet), bcsp::DecodeResult::kOk);
   EXPECT_EQ(packet.seq, c.seq);
   EXPECT_EQ(packet.ack, c.ack);
   EXPECT_EQ(packet.crc, c.crc);
@@ -104,9 +154,8 @@ TEST_P(WireFrame, TheseBytesDecodeToThePacket) {
   EXPECT_EQ(packet.payload, c.payload);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Known, WireFrame, ::testing::ValuesIn(KnownFrames()),
-    [](const ::testing::TestParamInfo<KnownFrame>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Known, WireFrame, ::testing::ValuesIn(KnownFrames()),
+                         [](const ::testing::TestParamInfo<KnownFrame>& info) { return info.param.name; });
 
 TEST(WireCrc, CheckValueAndThePacketsCrcHighByteFirst) {
   const Bytes check = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
@@ -219,8 +268,7 @@ TEST(WireChannels, EachCarriesOneKindOfPacketOnly) {
       bcsp::Packet packet;
       packet.channel = channel;
       packet.reliable = reliable;
-      const bool known = (channel == 0 && !reliable) || (channel == 1 && !reliable) ||
-                         (channel == 2 && reliable);
+      const bool known = (channel == 0 && !reliable) || (channel == 1 && !reliable) || (channel == 2 && reliable);
       EXPECT_EQ(bcsp::OnKnownChannel(packet), known)
           << "channel " << int(channel) << (reliable ? " reliable" : " unreliable");
     }
@@ -270,8 +318,7 @@ TEST(WireLongest, FourPlus4095PlusTwoIsAcceptedAndEncodedByteForByte) {
   }
   ASSERT_EQ(frames.size(), 1u);
   bcsp::Packet decoded;
-  EXPECT_EQ(bcsp::DecodePacket(frames[0].data(), frames[0].size(), &decoded),
-            bcsp::DecodeResult::kOk);
+  EXPECT_EQ(bcsp::DecodePacket(frames[0].data(), frames[0].size(), &decoded), bcsp::DecodeResult::kOk);
   EXPECT_EQ(decoded.payload.size(), 4095u);
 }
 

@@ -115,8 +115,8 @@ bool BoundedProcess::Start(const std::vector<std::string>& argv, const std::map<
   sigfillset(&all);
   int failure = spawn.attr_error != 0 ? spawn.attr_error : spawn.actions_error;
   if (failure == 0) {
-    failure = posix_spawnattr_setflags(&spawn.attr,
-                                       POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    failure =
+        posix_spawnattr_setflags(&spawn.attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }
   if (failure == 0) failure = posix_spawnattr_setpgroup(&spawn.attr, 0);
   if (failure == 0) failure = posix_spawnattr_setsigmask(&spawn.attr, &none);

@@ -38,8 +38,8 @@ class BoundedProcess {
   // argv[0] is a path (no PATH lookup). env entries are set (or, with an
   // empty value, unset) on top of ours. False, with *error set, when the
   // program cannot be started (also when there is no such file).
-  bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-             std::string* error, StdoutTo stdout_to = StdoutTo::kPipe);
+  bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env, std::string* error,
+             StdoutTo stdout_to = StdoutTo::kPipe);
   // Reads until standard error holds text; false if the program ended or the
   // limit ran out first.
   bool WaitForError(const std::string& text, std::chrono::milliseconds limit);

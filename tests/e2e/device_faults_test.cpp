@@ -31,12 +31,11 @@ constexpr seconds kDialogueLimit{8};
 constexpr seconds kModuleLimit{12};
 
 const std::vector<VanishCase> kVanishCases = {
-    {"pulses", "Contacting Corvane\nWaiting for PNP Reply\nReadChar failed\nDo PNP failed\n" + kNotFound, 1,
-     kUntouched, kDialogueLimit},
+    {"pulses", "Contacting Corvane\nWaiting for PNP Reply\nReadChar failed\nDo PNP failed\n" + kNotFound, 1, kUntouched,
+     kDialogueLimit},
     {"pnp-reply", Reached("KVT") + kFailedRead + "Do PNP failed\n" + kNotFound, 1, kUntouched, kDialogueLimit},
-    {"fast-line",
-     Reached("KVT3052") + "Write Failed: 22\nWrite Setup Request failed: 22\nPNP HS Failed\n" + kNotFound, 1,
-     kUntouched, kDialogueLimit},
+    {"fast-line", Reached("KVT3052") + "Write Failed: 22\nWrite Setup Request failed: 22\nPNP HS Failed\n" + kNotFound,
+     1, kUntouched, kDialogueLimit},
     {"setup-request", HandshakeFailed("KVT3052", kFailedRead), 1, kUntouched, kDialogueLimit},
     {"ready-reply", HandshakeFailed("KVT3052", "KESTRAVIN" + kFailedRead), 1, kUntouched, kDialogueLimit},
     // prodtest finds no port left to open.

@@ -26,9 +26,7 @@ ScratchDir::~ScratchDir() {
   }
 }
 
-std::string Reached(const std::string& id_echo) {
-  return "Contacting Corvane\nWaiting for PNP Reply\n" + id_echo;
-}
+std::string Reached(const std::string& id_echo) { return "Contacting Corvane\nWaiting for PNP Reply\n" + id_echo; }
 
 std::string PnpFailed(const std::string& id_echo) { return Reached(id_echo) + "Do PNP failed\n" + kNotFound; }
 

@@ -29,8 +29,7 @@ constexpr double kLongestPulseMs = 2000;
 
 std::string Describe(const LineLevels& levels) {
   std::ostringstream text;
-  text << "RTS " << (levels.rts ? "high" : "low") << ", DTR " << (levels.dtr ? "high" : "low") << " at "
-       << levels.baud;
+  text << "RTS " << (levels.rts ? "high" : "low") << ", DTR " << (levels.dtr ? "high" : "low") << " at " << levels.baud;
   return text.str();
 }
 

@@ -119,8 +119,7 @@ TEST(VanishingDevice, LinkServesOnWithoutThePortAndEndsOnRequest) {
   const double cpu_before = ChildrenCpuSeconds();
   BoundedProcess emulator;
   std::string error;
-  ASSERT_TRUE(emulator.Start({kEmulatorBinary, "--json", json, "--vanish-at", "handover", "--link", link}, {},
-                             &error))
+  ASSERT_TRUE(emulator.Start({kEmulatorBinary, "--json", json, "--vanish-at", "handover", "--link", link}, {}, &error))
       << error;
   ASSERT_TRUE(emulator.WaitForError("serving", kRunLimit));
 
@@ -137,8 +136,7 @@ TEST(VanishingDevice, LinkServesOnWithoutThePortAndEndsOnRequest) {
   const ProcessResult served = emulator.Finish(kRunLimit);
   ASSERT_FALSE(served.timed_out);
   EXPECT_EQ(served.exit_status, 0) << served.err;
-  EXPECT_NE(served.out.find("  vanished        at handover: the master was closed\n"), std::string::npos)
-      << served.out;
+  EXPECT_NE(served.out.find("  vanished        at handover: the master was closed\n"), std::string::npos) << served.out;
   EXPECT_LT(ChildrenCpuSeconds() - cpu_before, 1.0);
   struct stat gone;
   EXPECT_NE(lstat(link.c_str(), &gone), 0) << "the link outlived the emulator";

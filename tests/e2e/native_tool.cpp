@@ -5,8 +5,8 @@
 namespace e2e {
 
 const ToolUnderTest& TheTool() {
-  static const ToolUnderTest tool{
-      "native", {kToolBinary}, {}, kToolBinary, std::chrono::seconds(0), false, true, false};
+  static const ToolUnderTest tool{"native", {kToolBinary}, {},   kToolBinary, std::chrono::seconds(0),
+                                  false,    true,          false};
   return tool;
 }
 

@@ -114,13 +114,13 @@ Judgement Judge(const std::string& word, const EmulatorRun& run) {
   if (run.process.timed_out) return {Verdict::kHang, "hang"};
   if (run.process.exit_status != 0 || !run.report_error.empty()) {
     return {Verdict::kWrong, "wrong verdict: the emulator did not run cleanly (" +
-                                 std::to_string(run.process.exit_status) + "): " + run.process.err +
-                                 run.report_error};
+                                 std::to_string(run.process.exit_status) + "): " + run.process.err + run.report_error};
   }
   try {
     const Json& exit_status = At(run.report, "command_exit");
     if (exit_status == 0) {
-      if (run.text != Complete(word)) return {Verdict::kWrong, "wrong verdict: exit 0 with the text " + Quoted(run.text)};
+      if (run.text != Complete(word))
+        return {Verdict::kWrong, "wrong verdict: exit 0 with the text " + Quoted(run.text)};
       const ModuleValues written = word == "on" ? kWrittenOn : kWrittenOff;
       const ModuleValues held = ModuleValuesIn(run.report);
       if (!(held == written)) {

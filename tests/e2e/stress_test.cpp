@@ -50,16 +50,23 @@ struct Build {
 
 const Build& TheBuild() {
 #if defined(CORVANE_E2E_WINE)
-  static const Build build{/*interrupting=*/{SIGINT}, /*windows_status=*/true, /*console_drawn=*/true,
-                           /*killable=*/false, /*starts_without_stdout=*/true, /*broken_pipe=*/"Invalid argument"};
+  static const Build build{
+      /*interrupting=*/{SIGINT}, /*windows_status=*/true,        /*console_drawn=*/true,
+      /*killable=*/false,        /*starts_without_stdout=*/true, /*broken_pipe=*/"Invalid argument"};
 #elif defined(CORVANE_E2E_MEMCHECK)
   // memcheck-run passes SIGKILL on no more than wine-run does.
-  static const Build build{/*interrupting=*/{SIGINT, SIGTERM, SIGHUP}, /*windows_status=*/false,
-                           /*console_drawn=*/false, /*killable=*/false, /*starts_without_stdout=*/false,
+  static const Build build{/*interrupting=*/{SIGINT, SIGTERM, SIGHUP},
+                           /*windows_status=*/false,
+                           /*console_drawn=*/false,
+                           /*killable=*/false,
+                           /*starts_without_stdout=*/false,
                            /*broken_pipe=*/"Broken pipe"};
 #else
-  static const Build build{/*interrupting=*/{SIGINT, SIGTERM, SIGHUP}, /*windows_status=*/false,
-                           /*console_drawn=*/false, /*killable=*/true, /*starts_without_stdout=*/true,
+  static const Build build{/*interrupting=*/{SIGINT, SIGTERM, SIGHUP},
+                           /*windows_status=*/false,
+                           /*console_drawn=*/false,
+                           /*killable=*/true,
+                           /*starts_without_stdout=*/true,
                            /*broken_pipe=*/"Broken pipe"};
 #endif
   return build;
@@ -192,21 +199,44 @@ const std::string kIdEscaped = "KVT3052\\x1b[2J\\x1b]0;title\\x07\\x0e";
 const std::string kIdRaw = "KVT3052\x1b[2J\x1b]0;title\x07\x0e";
 
 const std::vector<EchoCase> kEchoCases = {
-    {"id_escapes_on_a_terminal", {"--id", kIdEscaped}, StdoutTo::kTerminal, Complete("on", kIdEscaped), 0,
-     kWrittenOn},
+    {"id_escapes_on_a_terminal", {"--id", kIdEscaped}, StdoutTo::kTerminal, Complete("on", kIdEscaped), 0, kWrittenOn},
     {"id_escapes_toward_a_pipe", {"--id", kIdEscaped}, StdoutTo::kPipe, Complete("on", kIdRaw), 0, kWrittenOn},
-    {"ready_escape_on_a_terminal", {"--ready", "\\x1b[2J"}, StdoutTo::kTerminal, HandshakeFailed("KVT3052", "\\x1b"),
-     1, kUntouched},
-    {"ready_escape_toward_a_pipe", {"--ready", "\\x1b[2J"}, StdoutTo::kPipe, HandshakeFailed("KVT3052", "\x1b"), 1,
+    {"ready_escape_on_a_terminal",
+     {"--ready", "\\x1b[2J"},
+     StdoutTo::kTerminal,
+     HandshakeFailed("KVT3052", "\\x1b"),
+     1,
      kUntouched},
-    {"ready_shift_out_on_a_terminal", {"--ready", "KESTRAVIN\\x0e"}, StdoutTo::kTerminal,
-     HandshakeFailed("KVT3052", "KESTRAVIN\\x0e"), 1, kUntouched},
-    {"silent_ready_on_a_terminal", {"--ready-silent"}, StdoutTo::kTerminal, HandshakeFailed("KVT3052", "\\x00"), 1,
+    {"ready_escape_toward_a_pipe",
+     {"--ready", "\\x1b[2J"},
+     StdoutTo::kPipe,
+     HandshakeFailed("KVT3052", "\x1b"),
+     1,
      kUntouched},
-    {"silent_ready_toward_a_pipe", {"--ready-silent"}, StdoutTo::kPipe,
-     HandshakeFailed("KVT3052", std::string(1, '\0')), 1, kUntouched},
-    {"silent_inside_the_id_on_a_terminal", {"--id", "KVT", "--no-close", "silent"}, StdoutTo::kTerminal,
-     PnpFailed("KVT\\x00"), 1, kUntouched},
+    {"ready_shift_out_on_a_terminal",
+     {"--ready", "KESTRAVIN\\x0e"},
+     StdoutTo::kTerminal,
+     HandshakeFailed("KVT3052", "KESTRAVIN\\x0e"),
+     1,
+     kUntouched},
+    {"silent_ready_on_a_terminal",
+     {"--ready-silent"},
+     StdoutTo::kTerminal,
+     HandshakeFailed("KVT3052", "\\x00"),
+     1,
+     kUntouched},
+    {"silent_ready_toward_a_pipe",
+     {"--ready-silent"},
+     StdoutTo::kPipe,
+     HandshakeFailed("KVT3052", std::string(1, '\0')),
+     1,
+     kUntouched},
+    {"silent_inside_the_id_on_a_terminal",
+     {"--id", "KVT", "--no-close", "silent"},
+     StdoutTo::kTerminal,
+     PnpFailed("KVT\\x00"),
+     1,
+     kUntouched},
 };
 
 class DeviceBytes : public testing::TestWithParam<EchoCase> {};

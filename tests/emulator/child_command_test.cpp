@@ -120,9 +120,10 @@ class StartedCommand : public testing::Test {
 TEST_F(StartedCommand, SeesThePortAndTheEnvironmentGiven) {
   setenv("CORVANE_TEST_KEPT", "kept", 1);
   setenv("COM1", "/dev/ttyS0", 1);
-  const std::string seen = Output("printf '%s|%s|%s|%s' \"$COM1\" \"$CORVANE_TEST_KEPT\" \"$CORVANE_MODEM_LINES\" "
-                                  "\"$(env | grep -c '^COM1=')\" > \"$1\"",
-                                  {{"CORVANE_MODEM_LINES", "@channel"}});
+  const std::string seen = Output(
+      "printf '%s|%s|%s|%s' \"$COM1\" \"$CORVANE_TEST_KEPT\" \"$CORVANE_MODEM_LINES\" "
+      "\"$(env | grep -c '^COM1=')\" > \"$1\"",
+      {{"CORVANE_MODEM_LINES", "@channel"}});
   unsetenv("CORVANE_TEST_KEPT");
   unsetenv("COM1");
   EXPECT_EQ(seen, "/dev/pts/77|kept|@channel|1");

@@ -125,8 +125,8 @@ struct SetCase {
   const char* name;
   unsigned long request;
   int bits;
-  int lines_after;        // TIOCMGET's RTS and DTR after the call, from both raised
-  unsigned reported;      // the report's lines
+  int lines_after;    // TIOCMGET's RTS and DTR after the call, from both raised
+  unsigned reported;  // the report's lines
 };
 
 std::ostream& operator<<(std::ostream& out, const SetCase& c) { return out << c.name; }
@@ -154,19 +154,18 @@ TEST_P(ModemLinesSet, SucceedsKeepsTheStateAndReportsIt) {
   EXPECT_FALSE(NextReport(0)) << "one call, one report";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Requests, ModemLinesSet,
-    testing::Values(SetCase{"clear_rts", TIOCMBIC, TIOCM_RTS, TIOCM_DTR, CORVANE_LINE_DTR},
-                    SetCase{"clear_dtr", TIOCMBIC, TIOCM_DTR, TIOCM_RTS, CORVANE_LINE_RTS},
-                    SetCase{"clear_both", TIOCMBIC, TIOCM_RTS | TIOCM_DTR, 0, 0},
-                    // Raising what is raised changes nothing, and is still reported.
-                    SetCase{"raise_raised_rts", TIOCMBIS, TIOCM_RTS, TIOCM_RTS | TIOCM_DTR,
-                            CORVANE_LINE_RTS | CORVANE_LINE_DTR},
-                    SetCase{"set_dtr_only", TIOCMSET, TIOCM_DTR, TIOCM_DTR, CORVANE_LINE_DTR},
-                    // Bits other than RTS and DTR are no lines of ours.
-                    SetCase{"set_with_input_bits", TIOCMSET, TIOCM_RTS | TIOCM_CTS | TIOCM_RI, TIOCM_RTS,
-                            CORVANE_LINE_RTS}),
-    [](const testing::TestParamInfo<SetCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Requests, ModemLinesSet,
+                         testing::Values(SetCase{"clear_rts", TIOCMBIC, TIOCM_RTS, TIOCM_DTR, CORVANE_LINE_DTR},
+                                         SetCase{"clear_dtr", TIOCMBIC, TIOCM_DTR, TIOCM_RTS, CORVANE_LINE_RTS},
+                                         SetCase{"clear_both", TIOCMBIC, TIOCM_RTS | TIOCM_DTR, 0, 0},
+                                         // Raising what is raised changes nothing, and is still reported.
+                                         SetCase{"raise_raised_rts", TIOCMBIS, TIOCM_RTS, TIOCM_RTS | TIOCM_DTR,
+                                                 CORVANE_LINE_RTS | CORVANE_LINE_DTR},
+                                         SetCase{"set_dtr_only", TIOCMSET, TIOCM_DTR, TIOCM_DTR, CORVANE_LINE_DTR},
+                                         // Bits other than RTS and DTR are no lines of ours.
+                                         SetCase{"set_with_input_bits", TIOCMSET, TIOCM_RTS | TIOCM_CTS | TIOCM_RI,
+                                                 TIOCM_RTS, CORVANE_LINE_RTS}),
+                         [](const testing::TestParamInfo<SetCase>& info) { return info.param.name; });
 
 TEST_F(ModemLinesLibrary, FollowsTheToolsPulses) {
   // The open's settings, then the pulses: the lines end with both raised.
@@ -363,12 +362,11 @@ TEST_P(ModemLinesAbsent, AnswersAsAPortWithoutLines) {
   EXPECT_EQ(Lines(), (c.error != 0 ? TIOCM_RTS : TIOCM_RTS | TIOCM_DTR) | kFixedInputs);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, ModemLinesAbsent,
-    testing::Values(AbsentCase{"einval", "EINVAL", EINVAL}, AbsentCase{"enotty", "ENOTTY", ENOTTY},
-                    AbsentCase{"empty", "", 0}, AbsentCase{"lower_case", "einval", 0},
-                    AbsentCase{"other_errno", "EIO", 0}),
-    [](const testing::TestParamInfo<AbsentCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Values, ModemLinesAbsent,
+                         testing::Values(AbsentCase{"einval", "EINVAL", EINVAL}, AbsentCase{"enotty", "ENOTTY", ENOTTY},
+                                         AbsentCase{"empty", "", 0}, AbsentCase{"lower_case", "einval", 0},
+                                         AbsentCase{"other_errno", "EIO", 0}),
+                         [](const testing::TestParamInfo<AbsentCase>& info) { return info.param.name; });
 
 // Where the C library's answer is left as it is: the call's result and errno
 // are those of the real ioctl, and nothing is reported.
@@ -412,14 +410,13 @@ TEST_P(ModemLinesPassThrough, LeavesTheCLibrarysAnswer) {
   if (opened >= 0) close(opened);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Calls, ModemLinesPassThrough,
-    testing::Values(PassCase{"modem_request_on_the_master", Master, TIOCMBIS},
-                    PassCase{"modem_request_on_dev_null", DevNull, TIOCMGET},
-                    PassCase{"modem_request_on_a_pipe", Pipe, TIOCMSET},
-                    PassCase{"input_count_on_the_slave", Slave, FIONREAD},
-                    PassCase{"window_size_on_the_slave", Slave, TIOCGWINSZ},
-                    PassCase{"unknown_request_on_the_slave", Slave, 0x54FFul}),
-    [](const testing::TestParamInfo<PassCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Calls, ModemLinesPassThrough,
+                         testing::Values(PassCase{"modem_request_on_the_master", Master, TIOCMBIS},
+                                         PassCase{"modem_request_on_dev_null", DevNull, TIOCMGET},
+                                         PassCase{"modem_request_on_a_pipe", Pipe, TIOCMSET},
+                                         PassCase{"input_count_on_the_slave", Slave, FIONREAD},
+                                         PassCase{"window_size_on_the_slave", Slave, TIOCGWINSZ},
+                                         PassCase{"unknown_request_on_the_slave", Slave, 0x54FFul}),
+                         [](const testing::TestParamInfo<PassCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -78,7 +78,8 @@ const std::vector<Row> kRows = {
            EXPECT_FALSE(o.busy);
            EXPECT_EQ(o.module.loss.seed, kDefaultLossSeed);
            EXPECT_EQ(o.adapter.reply_delay_ms, 650u);
-           EXPECT_EQ(o.adapter.ready, (Bytes{'K', 'E', 'S', 'T', 'R', 'A', 'V', 'I', 'N', ' ', 'R', 'E', 'A', 'D', 'Y'}));
+           EXPECT_EQ(o.adapter.ready,
+                     (Bytes{'K', 'E', 'S', 'T', 'R', 'A', 'V', 'I', 'N', ' ', 'R', 'E', 'A', 'D', 'Y'}));
            EXPECT_EQ(o.adapter.trickle_ms, 1400u);
            EXPECT_EQ(o.vanish, VanishStep::kNever);
            EXPECT_EQ(o.signal_at, VanishStep::kNever);
@@ -221,7 +222,8 @@ const std::vector<Row> kRows = {
     Bad("no_close_other", Run({"--no-close", "never"}), "--no-close: --no-close takes silent, endless or trickle"),
     Good("ready_with_escapes", Run({"--ready", "KESTRAVIN\\x1b[2J\\x0e\\0"}),
          [](const Options& o) {
-           EXPECT_EQ(o.adapter.ready, (Bytes{'K', 'E', 'S', 'T', 'R', 'A', 'V', 'I', 'N', 0x1B, '[', '2', 'J', 0x0E, 0x00}));
+           EXPECT_EQ(o.adapter.ready,
+                     (Bytes{'K', 'E', 'S', 'T', 'R', 'A', 'V', 'I', 'N', 0x1B, '[', '2', 'J', 0x0E, 0x00}));
          }),
     Good("ready_empty", Run({"--ready", ""}), [](const Options& o) { EXPECT_TRUE(o.adapter.ready.empty()); }),
     Bad("ready_bad_escape", Run({"--ready", "\\x1"}), "--ready: \\x needs two hex digits in \"\\x1\""),

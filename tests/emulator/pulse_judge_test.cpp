@@ -54,31 +54,55 @@ const std::vector<Case> kCases = {
     {"changes_after_the_reply", ToolPulses(200, 200, 200, {{900, true, false}, {1500, false, false}}), 2000,
      PulseOutcome::kAccepted, 651, ""},
     {"steps_at_the_tolerances", ToolPulses(150, 350, 150), 900, PulseOutcome::kAccepted, 701, ""},
-    {"no_settings_before_the_pulses", {{0.5, false, true}, {200.5, false, false}, {400.5, false, true},
-                                       {600.5, true, true}}, 800, PulseOutcome::kAccepted, 650.5, ""},
+    {"no_settings_before_the_pulses",
+     {{0.5, false, true}, {200.5, false, false}, {400.5, false, true}, {600.5, true, true}},
+     800,
+     PulseOutcome::kAccepted,
+     650.5,
+     ""},
     // A report that leaves the lines as they were does not cut a step short.
-    {"repeated_state_is_no_step", {{0.5, false, true}, {100, false, true}, {200.5, false, false},
-                                   {400.5, false, true}, {600.5, true, true}}, 800, PulseOutcome::kAccepted,
-     650.5, ""},
-    {"second_try_right", ToolPulses(200, 30, 200, {{700, false, true}, {900, false, false}, {1100, false, true},
-                                                   {1300, true, true}}), 1500, PulseOutcome::kAccepted, 1350, ""},
+    {"repeated_state_is_no_step",
+     {{0.5, false, true}, {100, false, true}, {200.5, false, false}, {400.5, false, true}, {600.5, true, true}},
+     800,
+     PulseOutcome::kAccepted,
+     650.5,
+     ""},
+    {"second_try_right",
+     ToolPulses(200, 30, 200, {{700, false, true}, {900, false, false}, {1100, false, true}, {1300, true, true}}), 1500,
+     PulseOutcome::kAccepted, 1350, ""},
 
     {"no_changes", {}, 2000, PulseOutcome::kRejected, 0, "never changed"},
     {"settings_only", kSettingsAtOpen, 2000, PulseOutcome::kRejected, 0, "RTS never rose"},
-    {"three_steps_no_rts_rise", {{0.1, true, false}, {0.2, false, false}, {1, false, true}, {201, false, false},
-                                 {401, false, true}}, 2000, PulseOutcome::kRejected, 0, "RTS never rose"},
-    {"too_short_no_dtr_pulse", {{0.2, false, false}, {1, false, true}, {201, true, true}}, 800,
-     PulseOutcome::kRejected, 0, "out of order"},
-    {"dtr_pulsed_with_rts_high", {{0.1, true, false}, {200, true, true}}, 800, PulseOutcome::kRejected, 0,
+    {"three_steps_no_rts_rise",
+     {{0.1, true, false}, {0.2, false, false}, {1, false, true}, {201, false, false}, {401, false, true}},
+     2000,
+     PulseOutcome::kRejected,
+     0,
+     "RTS never rose"},
+    {"too_short_no_dtr_pulse",
+     {{0.2, false, false}, {1, false, true}, {201, true, true}},
+     800,
+     PulseOutcome::kRejected,
+     0,
      "out of order"},
-    {"rts_and_dtr_swapped", {{0.1, false, false}, {1, true, false}, {201, false, false}, {401, true, false},
-                             {601, true, true}}, 800, PulseOutcome::kRejected, 0, "out of order"},
+    {"dtr_pulsed_with_rts_high",
+     {{0.1, true, false}, {200, true, true}},
+     800,
+     PulseOutcome::kRejected,
+     0,
+     "out of order"},
+    {"rts_and_dtr_swapped",
+     {{0.1, false, false}, {1, true, false}, {201, false, false}, {401, true, false}, {601, true, true}},
+     800,
+     PulseOutcome::kRejected,
+     0,
+     "out of order"},
     {"first_step_far_too_long", ToolPulses(500, 200, 200), 1200, PulseOutcome::kRejected, 0, "step 1"},
     {"second_step_far_too_short", ToolPulses(200, 100, 200), 800, PulseOutcome::kRejected, 0, "step 2"},
     {"third_step_just_too_long", ToolPulses(200, 200, 351), 900, PulseOutcome::kRejected, 0, "step 3"},
     {"first_step_just_too_short", ToolPulses(149, 200, 200), 800, PulseOutcome::kRejected, 0, "step 1"},
-    {"last_step_cut_before_the_reply", ToolPulses(200, 200, 200, {{620, true, false}}), 800,
-     PulseOutcome::kRejected, 0, "last step"},
+    {"last_step_cut_before_the_reply", ToolPulses(200, 200, 200, {{620, true, false}}), 800, PulseOutcome::kRejected, 0,
+     "last step"},
 };
 
 class JudgePulsesTest : public testing::TestWithParam<Case> {};
@@ -105,8 +129,8 @@ TEST(JudgePulses, FollowsItsRules) {
   rules.short_by = std::chrono::milliseconds(10);
   rules.long_by = std::chrono::milliseconds(10);
   rules.reply_after = std::chrono::milliseconds(20);
-  const std::vector<LineChange> changes = {{Ms(0), {false, true}}, {Ms(100), {false, false}},
-                                           {Ms(200), {false, true}}, {Ms(300), {true, true}}};
+  const std::vector<LineChange> changes = {
+      {Ms(0), {false, true}}, {Ms(100), {false, false}}, {Ms(200), {false, true}}, {Ms(300), {true, true}}};
   const PulseVerdict verdict = JudgePulses(kLinesAtOpen, changes, Ms(400), rules);
   EXPECT_EQ(verdict.outcome, PulseOutcome::kAccepted) << verdict.why;
   EXPECT_EQ(verdict.reply_at, Ms(320));

@@ -367,7 +367,8 @@ TEST(LineTraceReport, TextShowsEachOpensLines) {
 TEST(LineTraceReport, SaysWhenTheLinesAreNotWatched) {
   RunFacts facts;
   EXPECT_NE(TextReport(facts).find("  line traces     none: the modem lines are not reported\n"), std::string::npos);
-  EXPECT_EQ(ParsedReport(facts).at("line_traces"), (Json{{"watched", false}, {"opens", Json::array()}, {"forgotten", 0}}));
+  EXPECT_EQ(ParsedReport(facts).at("line_traces"),
+            (Json{{"watched", false}, {"opens", Json::array()}, {"forgotten", 0}}));
   facts.line_traces.watched = true;
   EXPECT_NE(TextReport(facts).find("  line traces     none: the port was not opened\n"), std::string::npos);
 }

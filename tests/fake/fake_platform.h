@@ -28,10 +28,10 @@ namespace fake {
 
 // One step of what the line gives ReadFile.
 struct ReadStep {
-    enum Kind { kByte, kTimeout, kFailure } kind;
-    std::uint8_t byte;
-    DWORD error;
-    DWORD ms = 0;  // how far the step moves the clock before it happens
+  enum Kind { kByte, kTimeout, kFailure } kind;
+  std::uint8_t byte;
+  DWORD error;
+  DWORD ms = 0;  // how far the step moves the clock before it happens
 };
 
 ReadStep Byte(std::uint8_t b);
@@ -45,51 +45,51 @@ ReadStep ReadFailure(DWORD error);
 const DWORD kOperationAborted = 995;
 
 struct Platform {
-    // What the port reports to GetCommState before anything was set.
-    DCB reported{};
-    // The read script; once it runs out the line is silent (time-outs).
-    std::vector<ReadStep> reads;
-    std::size_t nextRead = 0;
-    // Calls by name that fail, with the error code they leave behind.
-    std::map<std::string, DWORD> failures;
-    // How many calls of a failing name still succeed before it fails.
-    std::map<std::string, int> failuresAfter;
-    // When set, WriteFile reports at most this many bytes written.
-    int writeLimit = -1;
-    // What GetTickCount64 returns; Sleep and the read script move it.
-    ULONGLONG tickMs = 0;
-    // The call during which `signalNumber` is raised, as its line in calls
-    // reads (e.g. "Sleep(500)"); the first `signalSkips` such calls pass.
-    std::string signalDuring;
-    int signalSkips = 0;
-    int signalNumber = 0;
-    // Set by CancelWaits.
-    volatile int waitsCancelled = 0;
+  // What the port reports to GetCommState before anything was set.
+  DCB reported{};
+  // The read script; once it runs out the line is silent (time-outs).
+  std::vector<ReadStep> reads;
+  std::size_t nextRead = 0;
+  // Calls by name that fail, with the error code they leave behind.
+  std::map<std::string, DWORD> failures;
+  // How many calls of a failing name still succeed before it fails.
+  std::map<std::string, int> failuresAfter;
+  // When set, WriteFile reports at most this many bytes written.
+  int writeLimit = -1;
+  // What GetTickCount64 returns; Sleep and the read script move it.
+  ULONGLONG tickMs = 0;
+  // The call during which `signalNumber` is raised, as its line in calls
+  // reads (e.g. "Sleep(500)"); the first `signalSkips` such calls pass.
+  std::string signalDuring;
+  int signalSkips = 0;
+  int signalNumber = 0;
+  // Set by CancelWaits.
+  volatile int waitsCancelled = 0;
 
-    // What the code under test did.
-    std::vector<std::string> calls;
-    std::vector<DCB> statesSet;
-    std::vector<COMMTIMEOUTS> timeoutsSet;
-    std::vector<std::uint8_t> written;
-    std::vector<std::string> openedPaths;
-    DWORD createAccess = 0;
-    DWORD createShare = 0xFFFFFFFFu;
-    DWORD createDisposition = 0;
-    DWORD createFlags = 0;
-    DWORD inQueue = 0;
-    DWORD outQueue = 0;
-    int openHandles = 0;
-    DWORD lastError = 0;
+  // What the code under test did.
+  std::vector<std::string> calls;
+  std::vector<DCB> statesSet;
+  std::vector<COMMTIMEOUTS> timeoutsSet;
+  std::vector<std::uint8_t> written;
+  std::vector<std::string> openedPaths;
+  DWORD createAccess = 0;
+  DWORD createShare = 0xFFFFFFFFu;
+  DWORD createDisposition = 0;
+  DWORD createFlags = 0;
+  DWORD inQueue = 0;
+  DWORD outQueue = 0;
+  int openHandles = 0;
+  DWORD lastError = 0;
 
-    // Called when a ReadFile on the open port is about to take from the
-    // script, with the count asked for: a caller that plays the far end adds
-    // what has arrived by then (and moves its own clock to when it arrived).
-    std::function<void(DWORD bytesToRead)> beforeRead;
+  // Called when a ReadFile on the open port is about to take from the
+  // script, with the count asked for: a caller that plays the far end adds
+  // what has arrived by then (and moves its own clock to when it arrived).
+  std::function<void(DWORD bytesToRead)> beforeRead;
 
-    // Called after every ReadFile that succeeded, with the count it delivered:
-    // a caller that keeps its own clock lets a read that got nothing take the
-    // time-out it was given. Unset, reads take no time.
-    std::function<void(DWORD bytesRead)> afterRead;
+  // Called after every ReadFile that succeeded, with the count it delivered:
+  // a caller that keeps its own clock lets a read that got nothing take the
+  // time-out it was given. Unset, reads take no time.
+  std::function<void(DWORD bytesRead)> afterRead;
 };
 
 // Resets the fake to a fresh port with a distinctive reported state.

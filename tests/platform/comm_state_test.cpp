@@ -1,9 +1,9 @@
 // Line settings through GetCommState and SetCommState, checked from the
 // other side of the pty (the master sees the slave's termios).
 #include <gtest/gtest.h>
+#include <termios.h>
 #include <ostream>
 #include <string>
-#include <termios.h>
 
 #include "platform/serial_api.h"
 #include "tests/platform/open_port.h"
@@ -16,7 +16,6 @@ struct RateCase {
 };
 
 void PrintTo(const RateCase& c, std::ostream* os) { *os << c.rate; }
-
 
 class LineRate : public OpenPort, public ::testing::WithParamInterface<RateCase> {};
 
@@ -31,8 +30,8 @@ TEST_P(LineRate, IsVisibleFromTheOtherSide) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, LineRate,
-                         ::testing::Values(RateCase{1200, B1200}, RateCase{9600, B9600},
-                                           RateCase{115200, B115200}, RateCase{230400, B230400}),
+                         ::testing::Values(RateCase{1200, B1200}, RateCase{9600, B9600}, RateCase{115200, B115200},
+                                           RateCase{230400, B230400}),
                          [](const ::testing::TestParamInfo<RateCase>& info) {
                            return std::to_string(info.param.rate);
                          });
@@ -61,7 +60,6 @@ struct FrameCase {
 
 // Names the case in test listings.
 void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.name; }
-
 
 class Frame : public OpenPort, public ::testing::WithParamInterface<FrameCase> {};
 
@@ -94,11 +92,10 @@ TEST_P(Frame, ReachesTheDeviceAndReadsBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, Frame,
-    ::testing::Values(
-        FrameCase{"OneStopNoFlow", ONESTOPBIT, false, false, CS8 | CLOCAL | CREAD, CSTOPB | CRTSCTS},
-        FrameCase{"TwoStop", TWOSTOPBITS, false, false, CSTOPB | CLOCAL | CREAD, CRTSCTS},
-        FrameCase{"CtsFlow", ONESTOPBIT, true, false, CRTSCTS | CLOCAL | CREAD, CSTOPB},
-        FrameCase{"XonXoff", ONESTOPBIT, false, true, CLOCAL | CREAD, CSTOPB | CRTSCTS}),
+    ::testing::Values(FrameCase{"OneStopNoFlow", ONESTOPBIT, false, false, CS8 | CLOCAL | CREAD, CSTOPB | CRTSCTS},
+                      FrameCase{"TwoStop", TWOSTOPBITS, false, false, CSTOPB | CLOCAL | CREAD, CRTSCTS},
+                      FrameCase{"CtsFlow", ONESTOPBIT, true, false, CRTSCTS | CLOCAL | CREAD, CSTOPB},
+                      FrameCase{"XonXoff", ONESTOPBIT, false, true, CLOCAL | CREAD, CSTOPB | CRTSCTS}),
     [](const ::testing::TestParamInfo<FrameCase>& info) { return info.param.name; });
 
 // GetCommState reports the device as it is, also after someone else changed
@@ -125,20 +122,17 @@ TEST_F(CommState, RefusesFramesWindowsRefuses) {
     BYTE byte_size, parity, stop_bits;
     DWORD rts_control;
   };
-  for (Bad bad : {Bad{4, NOPARITY, ONESTOPBIT, RTS_CONTROL_DISABLE},
-                  Bad{9, NOPARITY, ONESTOPBIT, RTS_CONTROL_DISABLE},
-                  Bad{8, 5, ONESTOPBIT, RTS_CONTROL_DISABLE},
-                  Bad{8, NOPARITY, ONE5STOPBITS, RTS_CONTROL_DISABLE},
-                  Bad{5, NOPARITY, TWOSTOPBITS, RTS_CONTROL_DISABLE},
-                  Bad{8, NOPARITY, 3, RTS_CONTROL_DISABLE},
+  for (Bad bad : {Bad{4, NOPARITY, ONESTOPBIT, RTS_CONTROL_DISABLE}, Bad{9, NOPARITY, ONESTOPBIT, RTS_CONTROL_DISABLE},
+                  Bad{8, 5, ONESTOPBIT, RTS_CONTROL_DISABLE}, Bad{8, NOPARITY, ONE5STOPBITS, RTS_CONTROL_DISABLE},
+                  Bad{5, NOPARITY, TWOSTOPBITS, RTS_CONTROL_DISABLE}, Bad{8, NOPARITY, 3, RTS_CONTROL_DISABLE},
                   Bad{8, NOPARITY, ONESTOPBIT, RTS_CONTROL_TOGGLE}}) {
     DCB dcb = reported_state();
     dcb.ByteSize = bad.byte_size;
     dcb.Parity = bad.parity;
     dcb.StopBits = bad.stop_bits;
     dcb.fRtsControl = bad.rts_control;
-    EXPECT_FALSE(SetCommState(port, &dcb)) << int(bad.byte_size) << "/" << int(bad.parity) << "/"
-                                           << int(bad.stop_bits) << "/" << bad.rts_control;
+    EXPECT_FALSE(SetCommState(port, &dcb))
+        << int(bad.byte_size) << "/" << int(bad.parity) << "/" << int(bad.stop_bits) << "/" << bad.rts_control;
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   }
 }

@@ -1,11 +1,11 @@
 // Opening and closing: which devices open, which fail and with what error,
 // and that share mode 0 keeps a device to one handle at a time.
+#include <gtest/gtest.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <string>
-#include <unistd.h>
 
 #include "platform/posix/last_error.h"
 #include "platform/serial_api.h"
@@ -22,12 +22,16 @@ class ScopedEnv {
     const char* old = std::getenv(name);
     had_ = old != nullptr;
     if (had_) old_ = old;
-    if (value != nullptr) setenv(name, value, 1);
-    else unsetenv(name);
+    if (value != nullptr)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
   }
   ~ScopedEnv() {
-    if (had_) setenv(name_.c_str(), old_.c_str(), 1);
-    else unsetenv(name_.c_str());
+    if (had_)
+      setenv(name_.c_str(), old_.c_str(), 1);
+    else
+      unsetenv(name_.c_str());
   }
 
  private:

@@ -1,16 +1,16 @@
 #include "tests/platform/emulated_modem_lines.h"
 
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <ostream>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include "emulator/preload/modem_line_report.h"
 
@@ -44,9 +44,7 @@ std::string to_string(const LineLevels& levels) {
   return std::string("RTS ") + (levels.rts ? "high" : "low") + ", DTR " + (levels.dtr ? "high" : "low");
 }
 
-void PrintTo(const LineLevels& levels, std::ostream* os) {
-  *os << to_string(levels);
-}
+void PrintTo(const LineLevels& levels, std::ostream* os) { *os << to_string(levels); }
 
 LineReports::LineReports() {
   socket_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -5,16 +5,16 @@
 //
 // Root passes the exclusive flag and every permission, so the opens that
 // must meet them run as `nobody` in a child process.
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <functional>
 
 #include "platform/posix/last_error.h"
 #include "platform/serial_api.h"

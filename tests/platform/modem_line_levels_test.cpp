@@ -2,11 +2,11 @@
 // emulated modem lines (emulated_modem_lines.h): after SetCommState with each
 // pair of control modes, after each EscapeCommFunction, and the order in
 // which SetCommState changes them: RTS, then DTR, as Windows does.
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <ostream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <cstdlib>
+#include <ostream>
 #include <vector>
 
 #include "emulator/preload/modem_line_report.h"
@@ -151,17 +151,16 @@ TEST_P(Escape, MovesOneLine) {
   EXPECT_EQ(reports.take(device), std::vector<LineLevels>{c.after});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Functions, Escape,
-    ::testing::Values(EscapeCase{"setrts_from_low", SETRTS, kDtrHigh, kHighHigh},
-                      EscapeCase{"setrts_when_high", SETRTS, kRtsHigh, kRtsHigh},
-                      EscapeCase{"clrrts_from_high", CLRRTS, kHighHigh, kDtrHigh},
-                      EscapeCase{"clrrts_when_low", CLRRTS, kLowLow, kLowLow},
-                      EscapeCase{"setdtr_from_low", SETDTR, kRtsHigh, kHighHigh},
-                      EscapeCase{"setdtr_when_high", SETDTR, kDtrHigh, kDtrHigh},
-                      EscapeCase{"clrdtr_from_high", CLRDTR, kHighHigh, kRtsHigh},
-                      EscapeCase{"clrdtr_when_low", CLRDTR, kLowLow, kLowLow}),
-    [](const ::testing::TestParamInfo<EscapeCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Functions, Escape,
+                         ::testing::Values(EscapeCase{"setrts_from_low", SETRTS, kDtrHigh, kHighHigh},
+                                           EscapeCase{"setrts_when_high", SETRTS, kRtsHigh, kRtsHigh},
+                                           EscapeCase{"clrrts_from_high", CLRRTS, kHighHigh, kDtrHigh},
+                                           EscapeCase{"clrrts_when_low", CLRRTS, kLowLow, kLowLow},
+                                           EscapeCase{"setdtr_from_low", SETDTR, kRtsHigh, kHighHigh},
+                                           EscapeCase{"setdtr_when_high", SETDTR, kDtrHigh, kDtrHigh},
+                                           EscapeCase{"clrdtr_from_high", CLRDTR, kHighHigh, kRtsHigh},
+                                           EscapeCase{"clrdtr_when_low", CLRDTR, kLowLow, kLowLow}),
+                         [](const ::testing::TestParamInfo<EscapeCase>& info) { return info.param.name; });
 
 // --- A port without modem lines ---------------------------------------------
 
@@ -186,8 +185,6 @@ TEST_P(NoModemLines, SettingsWorkAndLineRequestsAreUnsupported) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, NoModemLines, ::testing::Values("ENOTTY", "EINVAL"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                           return std::string(info.param);
-                         });
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 }  // namespace

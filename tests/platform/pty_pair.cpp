@@ -1,14 +1,14 @@
 #include "tests/platform/pty_pair.h"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 PtyPair::PtyPair() {
   int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -26,9 +26,7 @@ PtyPair::PtyPair() {
   slave_path_ = name;
 }
 
-PtyPair::~PtyPair() {
-  close_master();
-}
+PtyPair::~PtyPair() { close_master(); }
 
 termios PtyPair::settings() const {
   termios settings{};

@@ -3,9 +3,9 @@
 #ifndef CORVANE_TESTS_PLATFORM_PTY_PAIR_H
 #define CORVANE_TESTS_PLATFORM_PTY_PAIR_H
 
+#include <termios.h>
 #include <cstddef>
 #include <string>
-#include <termios.h>
 #include <vector>
 
 class PtyPair {

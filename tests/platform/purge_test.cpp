@@ -25,8 +25,8 @@ TEST_F(Purge, ReceiveFlagsDiscardWhatArrivedTransmitFlagsDoNot) {
     DWORD flags;
     DWORD left;
   };
-  for (Case c : {Case{PURGE_RXCLEAR, 0}, Case{PURGE_RXABORT, 0}, Case{0x0F, 0},
-                 Case{PURGE_TXCLEAR | PURGE_TXABORT, 3}}) {
+  for (Case c :
+       {Case{PURGE_RXCLEAR, 0}, Case{PURGE_RXABORT, 0}, Case{0x0F, 0}, Case{PURGE_TXCLEAR | PURGE_TXABORT, 3}}) {
     ASSERT_TRUE(pty.write_all({'a', 'b', 'c'}));
     ASSERT_EQ(wait_for_input(2000), 3);
     EXPECT_TRUE(PurgeComm(port, c.flags)) << c.flags << ": error " << GetLastError();

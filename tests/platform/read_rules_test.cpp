@@ -1,8 +1,8 @@
 // The read time-out rules as a pure function: for a table of COMMTIMEOUTS,
 // counts and moments of a read, whether the read returns now and, if not,
 // until when it waits. Times are milliseconds on a made-up clock.
-#include <cstdint>
 #include <gtest/gtest.h>
+#include <cstdint>
 #include <ostream>
 
 #include "platform/posix/read_rules.h"
@@ -85,8 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         StepCase{"maxdword_m_0_waits_m_x_n", {MAXDWORD, 250, 0, 0, 0}, 2, 0, 0, 0, 500},
         // With C = MAXDWORD the driver sets no timer: the count decides.
         StepCase{"maxdword_0_maxdword_no_time_out", {MAXDWORD, 0, MAXDWORD, 0, 0}, 2, 1, 10, 20, forever},
-        StepCase{"maxdword_maxdword_maxdword_no_time_out", {MAXDWORD, MAXDWORD, MAXDWORD, 0, 0}, 2, 0, 0, 0,
-                 forever},
+        StepCase{"maxdword_maxdword_maxdword_no_time_out", {MAXDWORD, MAXDWORD, MAXDWORD, 0, 0}, 2, 0, 0, 0, forever},
 
         // Interval only: no limit before the first byte, then I after each.
         StepCase{"interval_only_before_the_first_byte", {100, 0, 0, 0, 0}, 16, 0, 0, 3000, forever},
@@ -110,8 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
 
         // The tool's one-byte read: 500 x 1 + 1000 ms, the interval never
         // matters for a single byte.
-        StepCase{"tool_read_waits", tool, 1, 0, 0, 0, 1500},
-        StepCase{"tool_read_times_out", tool, 1, 0, 0, 1500, now},
+        StepCase{"tool_read_waits", tool, 1, 0, 0, 0, 1500}, StepCase{"tool_read_times_out", tool, 1, 0, 0, 1500, now},
         StepCase{"tool_read_gets_its_byte", tool, 1, 1, 700, 700, now},
         StepCase{"tool_two_bytes_interval_first", tool, 2, 1, 100, 100, 1100}),
     [](const ::testing::TestParamInfo<StepCase>& info) { return info.param.name; });

@@ -5,9 +5,9 @@
 // that the real clock, the real poll and signals agree with them. Its bounds
 // are loose on purpose: they tell a wait that ends from one that ends much
 // too early, too late or never, not how precise it is.
+#include <gtest/gtest.h>
 #include <chrono>
 #include <cstring>
-#include <gtest/gtest.h>
 #include <thread>
 
 #include "platform/serial_api.h"

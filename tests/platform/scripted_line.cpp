@@ -1,13 +1,13 @@
 #include "tests/platform/scripted_line.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <time.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -32,9 +32,7 @@ ScriptedLine::ScriptedLine(int fd) : fd_(fd), start_ns_(script_epoch_ns), now_ns
   active = this;
 }
 
-ScriptedLine::~ScriptedLine() {
-  active = nullptr;
-}
+ScriptedLine::~ScriptedLine() { active = nullptr; }
 
 void ScriptedLine::arrive(std::int64_t at_ms, const std::string& bytes) {
   arrivals_.push_back(Arrival{start_ns_ + at_ms * ns_per_ms, bytes});
@@ -58,13 +56,9 @@ void ScriptedLine::stick_output_speed(speed_t speed) {
   output_speed_ = speed;
 }
 
-std::int64_t ScriptedLine::elapsed_ms() const {
-  return (now_ns_ - start_ns_) / ns_per_ms;
-}
+std::int64_t ScriptedLine::elapsed_ms() const { return (now_ns_ - start_ns_) / ns_per_ms; }
 
-bool ScriptedLine::hung_up() const {
-  return will_hang_up_ && now_ns_ >= hang_up_ns_;
-}
+bool ScriptedLine::hung_up() const { return will_hang_up_ && now_ns_ >= hang_up_ns_; }
 
 bool ScriptedLine::bytes_pending() const {
   return next_arrival_ < arrivals_.size() && arrivals_[next_arrival_].at_ns <= now_ns_;
@@ -73,8 +67,10 @@ bool ScriptedLine::bytes_pending() const {
 short ScriptedLine::events_now(short events) const {
   short revents = 0;
   if ((events & POLLIN) && bytes_pending()) revents |= POLLIN;
-  if (hung_up()) revents |= POLLHUP;
-  else if (events & POLLOUT) revents |= POLLOUT;
+  if (hung_up())
+    revents |= POLLHUP;
+  else if (events & POLLOUT)
+    revents |= POLLOUT;
   return revents;
 }
 

@@ -16,9 +16,9 @@
 #ifndef CORVANE_TESTS_PLATFORM_SCRIPTED_LINE_H
 #define CORVANE_TESTS_PLATFORM_SCRIPTED_LINE_H
 
+#include <termios.h>
 #include <cstdint>
 #include <string>
-#include <termios.h>
 #include <vector>
 
 class ScriptedLine {

@@ -2,12 +2,12 @@
 // under every kind of time-out, to the millisecond and without waiting;
 // hang-ups that only poll reports, or that come with bytes still to give;
 // and a device that takes only one of the two line speeds.
-#include <cstring>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
-#include <termios.h>
 #include <utility>
 #include <vector>
 
@@ -94,15 +94,23 @@ INSTANTIATE_TEST_SUITE_P(
         TimedCase{"maxdword_0_0_with_bytes", {MAXDWORD, 0, 0, 0, 0}, 16, {{0, "123"}, {10, "4"}}, "123", 0},
         TimedCase{"maxdword_0_0_with_nothing", {MAXDWORD, 0, 0, 0, 0}, 16, {{10, "4"}}, "", 0},
         // Return as soon as something is in, having waited for it.
-        TimedCase{"maxdword_maxdword_c_first_byte", {MAXDWORD, MAXDWORD, 5000, 0, 0}, 16,
-                  {{200, "hi"}, {800, "jk"}}, "hi", 200},
+        TimedCase{"maxdword_maxdword_c_first_byte",
+                  {MAXDWORD, MAXDWORD, 5000, 0, 0},
+                  16,
+                  {{200, "hi"}, {800, "jk"}},
+                  "hi",
+                  200},
         TimedCase{"maxdword_maxdword_c_bytes_waiting", {MAXDWORD, MAXDWORD, 5000, 0, 0}, 16, {{0, "ok"}}, "ok", 0},
         TimedCase{"maxdword_maxdword_c_silent", {MAXDWORD, MAXDWORD, 300, 0, 0}, 16, {}, "", 300},
         TimedCase{"maxdword_0_c_first_byte", {MAXDWORD, 0, 5000, 0, 0}, 16, {{200, "hi"}, {800, "jk"}}, "hi", 200},
         TimedCase{"maxdword_0_c_silent", {MAXDWORD, 0, 5000, 0, 0}, 16, {{6000, "late"}}, "", 5000},
         TimedCase{"maxdword_m_c_silent", {MAXDWORD, 100, 1000, 0, 0}, 4, {}, "", 1400},
-        TimedCase{"maxdword_0_maxdword_waits_for_the_count", {MAXDWORD, 0, MAXDWORD, 0, 0}, 2,
-                  {{200, "a"}, {900000, "b"}}, "ab", 900000},
+        TimedCase{"maxdword_0_maxdword_waits_for_the_count",
+                  {MAXDWORD, 0, MAXDWORD, 0, 0},
+                  2,
+                  {{200, "a"}, {900000, "b"}},
+                  "ab",
+                  900000},
         // Interval only: as long as it takes for the first byte, then the gap.
         TimedCase{"interval_only", {100, 0, 0, 0, 0}, 16, {{3000, "x"}, {3050, "y"}, {3400, "z"}}, "xy", 3150},
         // Totals only: from the start, bytes or not.
@@ -112,8 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
         TimedCase{"both_interval_first", {100, 0, 5000, 0, 0}, 16, {{100, "abc"}, {700, "def"}}, "abc", 200},
         TimedCase{"both_total_first", {500, 0, 250, 0, 0}, 8, {{100, "a"}, {300, "b"}}, "a", 250},
         // The tool's one-byte read.
-        TimedCase{"tool_silent", kTool, 1, {}, "", 1500},
-        TimedCase{"tool_byte", kTool, 1, {{700, "("}}, "(", 700}),
+        TimedCase{"tool_silent", kTool, 1, {}, "", 1500}, TimedCase{"tool_byte", kTool, 1, {{700, "("}}, "(", 700}),
     [](const ::testing::TestParamInfo<TimedCase>& info) { return info.param.name; });
 
 // --- Hang-ups ---------------------------------------------------------------
@@ -199,13 +206,12 @@ TEST_P(HangUp, GivesBytesOneByOneToOneByteReads) {
   EXPECT_EQ(after.error, ERROR_BAD_COMMAND);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, HangUp,
-    ::testing::Values(HangUpCase{"poll_alone", HangUpRead::nothing, 300},
-                      HangUpCase{"end_of_file", HangUpRead::end_of_file, 300},
-                      HangUpCase{"io_error", HangUpRead::io_error, 300},
-                      HangUpCase{"poll_alone_at_once", HangUpRead::nothing, 0}),
-    [](const ::testing::TestParamInfo<HangUpCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Answers, HangUp,
+                         ::testing::Values(HangUpCase{"poll_alone", HangUpRead::nothing, 300},
+                                           HangUpCase{"end_of_file", HangUpRead::end_of_file, 300},
+                                           HangUpCase{"io_error", HangUpRead::io_error, 300},
+                                           HangUpCase{"poll_alone_at_once", HangUpRead::nothing, 0}),
+                         [](const ::testing::TestParamInfo<HangUpCase>& info) { return info.param.name; });
 
 // --- Both line speeds read back ---------------------------------------------
 
@@ -225,8 +231,10 @@ class LineSpeeds : public ScriptedPort, public ::testing::WithParamInterface<Spe
 // fails as Windows refuses a rate, and the line is as it was.
 TEST_P(LineSpeeds, BothMustBeTakenOrTheOldSettingsComeBack) {
   const SpeedCase& c = GetParam();
-  if (c.input_stuck) line->stick_input_speed(c.stuck_at);
-  else line->stick_output_speed(c.stuck_at);
+  if (c.input_stuck)
+    line->stick_input_speed(c.stuck_at);
+  else
+    line->stick_output_speed(c.stuck_at);
   DCB dcb = reported_state();
   dcb.BaudRate = c.rate;
   dcb.StopBits = TWOSTOPBITS;
@@ -251,12 +259,11 @@ TEST_P(LineSpeeds, BothMustBeTakenOrTheOldSettingsComeBack) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Devices, LineSpeeds,
-    ::testing::Values(SpeedCase{"input_stays_at_1200", true, B1200, 115200, false},
-                      SpeedCase{"output_stays_at_1200", false, B1200, 115200, false},
-                      SpeedCase{"input_stays_at_the_rate_asked", true, B115200, 115200, true},
-                      SpeedCase{"output_stays_at_the_rate_asked", false, B9600, 9600, true}),
-    [](const ::testing::TestParamInfo<SpeedCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Devices, LineSpeeds,
+                         ::testing::Values(SpeedCase{"input_stays_at_1200", true, B1200, 115200, false},
+                                           SpeedCase{"output_stays_at_1200", false, B1200, 115200, false},
+                                           SpeedCase{"input_stays_at_the_rate_asked", true, B115200, 115200, true},
+                                           SpeedCase{"output_stays_at_the_rate_asked", false, B9600, 9600, true}),
+                         [](const ::testing::TestParamInfo<SpeedCase>& info) { return info.param.name; });
 
 }  // namespace

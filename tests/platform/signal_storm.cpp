@@ -1,15 +1,13 @@
 #include "tests/platform/signal_storm.h"
 
-#include <atomic>
 #include <sys/time.h>
+#include <atomic>
 
 namespace {
 
 std::atomic<int> signals_seen{0};
 
-void count_signal(int) {
-  signals_seen.fetch_add(1, std::memory_order_relaxed);
-}
+void count_signal(int) { signals_seen.fetch_add(1, std::memory_order_relaxed); }
 
 void set_timer(int period_ms) {
   itimerval timer{};
@@ -36,6 +34,4 @@ SignalStorm::~SignalStorm() {
   sigaction(SIGALRM, &old_action_, nullptr);
 }
 
-int SignalStorm::delivered() {
-  return signals_seen.load(std::memory_order_relaxed);
-}
+int SignalStorm::delivered() { return signals_seen.load(std::memory_order_relaxed); }

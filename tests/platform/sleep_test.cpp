@@ -1,6 +1,6 @@
 // Sleep lasts at least as long as asked, signals or not.
-#include <chrono>
 #include <gtest/gtest.h>
+#include <chrono>
 
 #include "platform/serial_api.h"
 #include "tests/platform/signal_storm.h"

@@ -1,10 +1,10 @@
 // A device that goes away under an open handle: here the master side of the
 // pty closes. Reads and writes must fail, not pass for a quiet line, with the
 // code Windows gives for an unplugged adapter.
-#include <chrono>
 #include <gtest/gtest.h>
-#include <thread>
+#include <chrono>
 #include <ostream>
+#include <thread>
 
 #include "platform/serial_api.h"
 #include "tests/platform/open_port.h"
@@ -20,7 +20,6 @@ struct VanishCase {
 
 // Names the case in test listings.
 void PrintTo(const VanishCase& c, std::ostream* os) { *os << c.name; }
-
 
 class VanishedDevice : public OpenPort, public ::testing::WithParamInterface<VanishCase> {};
 
@@ -39,8 +38,7 @@ TEST_P(VanishedDevice, CallFailsAsForAnUnpluggedAdapter) {
   char byte = 'p';
   DWORD count = 99;
   auto start = std::chrono::steady_clock::now();
-  BOOL ok = c.write ? WriteFile(port, &byte, 1, &count, nullptr)
-                    : ReadFile(port, &byte, 1, &count, nullptr);
+  BOOL ok = c.write ? WriteFile(port, &byte, 1, &count, nullptr) : ReadFile(port, &byte, 1, &count, nullptr);
   double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (closer.joinable()) closer.join();
   EXPECT_FALSE(ok);
@@ -51,13 +49,12 @@ TEST_P(VanishedDevice, CallFailsAsForAnUnpluggedAdapter) {
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, VanishedDevice,
-    ::testing::Values(
-        VanishCase{"ReadWithToolTimeouts", tool_timeouts(), false, false},
-        VanishCase{"ReadWaitingForFirstByte", COMMTIMEOUTS{MAXDWORD, MAXDWORD, 3000, 0, 0}, false, false},
-        VanishCase{"ReadReturningAtOnce", COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0}, false, false},
-        VanishCase{"ReadWithToolTimeoutsWhileWaiting", tool_timeouts(), false, true},
-        VanishCase{"ReadWithoutTimeoutsWhileWaiting", COMMTIMEOUTS{0, 0, 0, 0, 0}, false, true},
-        VanishCase{"WriteWithToolTimeouts", tool_timeouts(), true, false}),
+    ::testing::Values(VanishCase{"ReadWithToolTimeouts", tool_timeouts(), false, false},
+                      VanishCase{"ReadWaitingForFirstByte", COMMTIMEOUTS{MAXDWORD, MAXDWORD, 3000, 0, 0}, false, false},
+                      VanishCase{"ReadReturningAtOnce", COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0}, false, false},
+                      VanishCase{"ReadWithToolTimeoutsWhileWaiting", tool_timeouts(), false, true},
+                      VanishCase{"ReadWithoutTimeoutsWhileWaiting", COMMTIMEOUTS{0, 0, 0, 0, 0}, false, true},
+                      VanishCase{"WriteWithToolTimeouts", tool_timeouts(), true, false}),
     [](const ::testing::TestParamInfo<VanishCase>& info) { return info.param.name; });
 
 }  // namespace

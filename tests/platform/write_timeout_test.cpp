@@ -1,7 +1,7 @@
 // A write to a pty whose other side never reads: the pty's buffer fills and
 // the write time-out, not the reader, decides when WriteFile returns.
-#include <chrono>
 #include <gtest/gtest.h>
+#include <chrono>
 #include <vector>
 
 #include "platform/serial_api.h"

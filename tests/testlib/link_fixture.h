@@ -26,8 +26,7 @@ using peer::Bytes;
 using peer::Seen;
 
 inline bool IsLink(const bcsp::Packet& packet, const char* text) {
-  return !packet.reliable && packet.channel == bcsp::kChannelLink &&
-         packet.payload == Bytes(text, text + 4);
+  return !packet.reliable && packet.channel == bcsp::kChannelLink && packet.payload == Bytes(text, text + 4);
 }
 
 inline bool IsSync(const bcsp::Packet& packet) { return IsLink(packet, "SYNC"); }
@@ -41,9 +40,7 @@ inline bool IsSettings(const bcsp::Packet& packet) {
 inline bool IsRequest(const bcsp::Packet& packet) { return IsSettings(packet); }
 inline bool IsAnswer(const bcsp::Packet& packet) { return IsSettings(packet); }
 
-inline bool IsAck(const bcsp::Packet& packet) {
-  return !packet.reliable && packet.channel == bcsp::kChannelAck;
-}
+inline bool IsAck(const bcsp::Packet& packet) { return !packet.reliable && packet.channel == bcsp::kChannelAck; }
 
 inline bcsp::WriteRequest RequestOf(const bcsp::Packet& packet) {
   bcsp::WriteRequest request;
@@ -55,9 +52,8 @@ inline bcsp::WriteRequest RequestOf(const bcsp::Packet& packet) {
 inline double Ms(const Seen& seen) { return peer::ScriptedLine::Since(seen.at); }
 inline double Now() { return peer::ScriptedLine::Now(); }
 
-const std::map<std::uint16_t, std::uint32_t> kRunOn = {{bcsp::kSettingUartConfig, 0xA8},
-                                                       {bcsp::kSettingHostInterface, 4},
-                                                       {bcsp::kSettingVmDisable, 0}};
+const std::map<std::uint16_t, std::uint32_t> kRunOn = {
+    {bcsp::kSettingUartConfig, 0xA8}, {bcsp::kSettingHostInterface, 4}, {bcsp::kSettingVmDisable, 0}};
 
 class LinkTest : public ::testing::Test {
  protected:

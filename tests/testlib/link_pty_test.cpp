@@ -22,9 +22,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-bool IsAck(const bcsp::Packet& packet) {
-  return !packet.reliable && packet.channel == bcsp::kChannelAck;
-}
+bool IsAck(const bcsp::Packet& packet) { return !packet.reliable && packet.channel == bcsp::kChannelAck; }
 
 TEST(LinkOnAPseudoTerminal, InitThreeWritesAndClose) {
   peer::PtyPeer peer;
@@ -49,8 +47,7 @@ TEST(LinkOnAPseudoTerminal, InitThreeWritesAndClose) {
   close_prodtest(connection);
 
   // The port is free again.
-  HANDLE port = CreateFileA("\\\\.\\COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE port = CreateFileA("\\\\.\\COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(CloseHandle(port));
 
@@ -58,9 +55,7 @@ TEST(LinkOnAPseudoTerminal, InitThreeWritesAndClose) {
   EXPECT_TRUE(peer.WaitForSeen(IsAck, 3, milliseconds(5000)));
   peer.Inspect([](const peer::Module& module) {
     const std::map<std::uint16_t, std::uint32_t> run_on = {
-        {bcsp::kSettingUartConfig, 0xA8},
-        {bcsp::kSettingHostInterface, 4},
-        {bcsp::kSettingVmDisable, 0}};
+        {bcsp::kSettingUartConfig, 0xA8}, {bcsp::kSettingHostInterface, 4}, {bcsp::kSettingVmDisable, 0}};
     EXPECT_EQ(module.stored(), run_on);
     EXPECT_EQ(module.applied().size(), 3u);
   });

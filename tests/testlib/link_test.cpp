@@ -82,9 +82,7 @@ TEST_P(HealthyLink, WritesTheThreeSettingsWithoutEverWaiting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Crc, HealthyLink, ::testing::Values(0, 1),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return info.param ? "CrcOn" : "CrcOff";
-                         });
+                         [](const ::testing::TestParamInfo<int>& info) { return info.param ? "CrcOn" : "CrcOff"; });
 
 // --- Establishment ---------------------------------------------------------
 
@@ -96,8 +94,7 @@ struct LostLinkAnswer {
 
 void PrintTo(const LostLinkAnswer& c, std::ostream* os) { *os << c.lost; }
 
-class LostEstablishment : public LinkTest,
-                          public ::testing::WithParamInterface<LostLinkAnswer> {};
+class LostEstablishment : public LinkTest, public ::testing::WithParamInterface<LostLinkAnswer> {};
 
 TEST_P(LostEstablishment, HostSendsAgainAfterTheResendInterval) {
   peer::Config config;
@@ -151,9 +148,7 @@ TEST_P(UnresponsiveModule, InitFailsAtTheLimitAndReleasesThePort) {
 INSTANTIATE_TEST_SUITE_P(Cases, UnresponsiveModule,
                          ::testing::Values(Unresponsive{"Silent", false, Beat(0, 8), {}},
                                            Unresponsive{"NoCona", true, {0}, Beat(0, 8)}),
-                         [](const ::testing::TestParamInfo<Unresponsive>& info) {
-                           return info.param.name;
-                         });
+                         [](const ::testing::TestParamInfo<Unresponsive>& info) { return info.param.name; });
 
 // --- Reliable delivery -----------------------------------------------------
 
@@ -188,9 +183,7 @@ TEST_F(LinkTest, LostAcknowledgementResendsTheSameRequestAppliedOnce) {
 
 TEST_F(LinkTest, LostAnswerArrivesWithTheModulesResend) {
   peer::Config config;
-  config.drop_outgoing = [answers = 0](const bcsp::Packet& p) mutable {
-    return IsAnswer(p) && answers++ < 1;
-  };
+  config.drop_outgoing = [answers = 0](const bcsp::Packet& p) mutable { return IsAnswer(p) && answers++ < 1; };
   StartPeer(std::move(config));
 
   ASSERT_NE(Open(), 0u);
@@ -277,19 +270,16 @@ TEST_P(RefusedWrite, FailsThatWriteOnly) {
 INSTANTIATE_TEST_SUITE_P(Statuses, RefusedWrite,
                          ::testing::Values(bcsp::kStatusUnknownSetting, bcsp::kStatusValueRefused),
                          [](const ::testing::TestParamInfo<std::uint8_t>& info) {
-                           return info.param == bcsp::kStatusValueRefused ? "ValueRefused"
-                                                                          : "UnknownSetting";
+                           return info.param == bcsp::kStatusValueRefused ? "ValueRefused" : "UnknownSetting";
                          });
 
 // Something the module puts on the line just before its real answer to the
 // UART request. Decoys carry the request's own tag (unless stale) and the
 // opposite of the real status, so a host that takes one gets the result
 // wrong.
-using Noise = std::vector<peer::Extra> (*)(const bcsp::WriteRequest&, peer::LinkState,
-                                           std::uint8_t decoy_status);
+using Noise = std::vector<peer::Extra> (*)(const bcsp::WriteRequest&, peer::LinkState, std::uint8_t decoy_status);
 
-bcsp::Packet DecoyAnswer(const bcsp::WriteRequest& request, peer::LinkState state,
-                         std::uint8_t status) {
+bcsp::Packet DecoyAnswer(const bcsp::WriteRequest& request, peer::LinkState state, std::uint8_t status) {
   bcsp::Packet packet;
   packet.seq = state.next_seq;
   packet.ack = state.expected;
@@ -371,8 +361,7 @@ const NoiseCase kNoises[] = {
      }},
     {"GarbageAndOversizedFrame",
      [](const bcsp::WriteRequest&, peer::LinkState, std::uint8_t) {
-       Bytes junk = {0x11, 0x22, 0xDB, 0x33, 0xC0, 0xC0, 0x00, 0x41, 0x00, 0xBF,
-                     'S',  'Y',  'N',  'A',  0xC0, 0x05, 0xC0};
+       Bytes junk = {0x11, 0x22, 0xDB, 0x33, 0xC0, 0xC0, 0x00, 0x41, 0x00, 0xBF, 'S', 'Y', 'N', 'A', 0xC0, 0x05, 0xC0};
        const Bytes oversized(bcsp::kMaxPacketSize + 50, 0x44);
        junk.insert(junk.end(), oversized.begin(), oversized.end());
        junk.push_back(0xC0);
@@ -382,9 +371,7 @@ const NoiseCase kNoises[] = {
 
 void PrintTo(const NoiseCase& c, std::ostream* os) { *os << c.name; }
 
-class NoiseBeforeAnswer
-    : public LinkTest,
-      public ::testing::WithParamInterface<std::tuple<NoiseCase, std::uint8_t>> {};
+class NoiseBeforeAnswer : public LinkTest, public ::testing::WithParamInterface<std::tuple<NoiseCase, std::uint8_t>> {};
 
 TEST_P(NoiseBeforeAnswer, OnlyTheRealAnswerCounts) {
   const Noise noise = std::get<0>(GetParam()).noise;
@@ -394,8 +381,7 @@ TEST_P(NoiseBeforeAnswer, OnlyTheRealAnswerCounts) {
   peer::Config config;
   config.crc = true;
   config.status[bcsp::kSettingUartConfig] = real_status;
-  config.before_answer = [noise, decoy_status](const bcsp::WriteRequest& request,
-                                               peer::LinkState state) {
+  config.before_answer = [noise, decoy_status](const bcsp::WriteRequest& request, peer::LinkState state) {
     if (request.setting != bcsp::kSettingUartConfig) return std::vector<peer::Extra>{};
     return noise(request, state, decoy_status);
   };
@@ -410,15 +396,13 @@ TEST_P(NoiseBeforeAnswer, OnlyTheRealAnswerCounts) {
   EXPECT_EQ(Now(), 0.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, NoiseBeforeAnswer,
-    ::testing::Combine(::testing::ValuesIn(kNoises),
-                       ::testing::Values(bcsp::kStatusAccepted, bcsp::kStatusValueRefused)),
-    [](const ::testing::TestParamInfo<std::tuple<NoiseCase, std::uint8_t>>& info) {
-      return std::string(std::get<0>(info.param).name) +
-             (std::get<1>(info.param) == bcsp::kStatusAccepted ? "_RealAccepted"
-                                                               : "_RealRefused");
-    });
+INSTANTIATE_TEST_SUITE_P(Cases, NoiseBeforeAnswer,
+                         ::testing::Combine(::testing::ValuesIn(kNoises),
+                                            ::testing::Values(bcsp::kStatusAccepted, bcsp::kStatusValueRefused)),
+                         [](const ::testing::TestParamInfo<std::tuple<NoiseCase, std::uint8_t>>& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) == bcsp::kStatusAccepted ? "_RealAccepted" : "_RealRefused");
+                         });
 
 // --- Connection values -----------------------------------------------------
 
@@ -496,8 +480,7 @@ TEST_P(DamagedWire, CompletesOrFailsCleanlyAndNeverStoresWrongValues) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryNthByte, DamagedWire,
-                         ::testing::Values(Damage{13, false}, Damage{23, false},
-                                           Damage{37, true}, Damage{61, true}),
+                         ::testing::Values(Damage{13, false}, Damage{23, false}, Damage{37, true}, Damage{61, true}),
                          [](const ::testing::TestParamInfo<Damage>& info) {
                            return "Every" + std::to_string(info.param.every);
                          });

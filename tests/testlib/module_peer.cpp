@@ -97,8 +97,8 @@ void Module::HandleRequest(const Bytes& payload) {
     answer.tag = request.tag;
     answer.setting = request.setting;
     answer.status = listed != config_.status.end() ? listed->second
-                    : known_setting               ? bcsp::kStatusAccepted
-                                                  : bcsp::kStatusUnknownSetting;
+                    : known_setting                ? bcsp::kStatusAccepted
+                                                   : bcsp::kStatusUnknownSetting;
     if (answer.status == bcsp::kStatusAccepted) {
       applied_.emplace_back(request.setting, request.value);
       stored_[request.setting] = request.value;

@@ -42,8 +42,7 @@ const Bytes kSynaFrame = {0xC0, 0x40, 0x41, 0x00, 0x7E, 'S', 'Y', 'N', 'A', 0x28
 const Bytes kConaFrame = {0xC0, 0x40, 0x41, 0x00, 0x7E, 'C', 'O', 'N', 'A', 0xC2, 0xB7, 0xC0};
 // The module's answer to the connection's first request (tag 1, UART
 // configuration, accepted): seq 0, acknowledging the host's seq 0.
-const Bytes kFirstAnswerFrame = {0xC0, 0xC8, 0x52, 0x00, 0xE5, 0x81, 0x01,
-                                 0x01, 0x00, 0x00, 0x94, 0x18, 0xC0};
+const Bytes kFirstAnswerFrame = {0xC0, 0xC8, 0x52, 0x00, 0xE5, 0x81, 0x01, 0x01, 0x00, 0x00, 0x94, 0x18, 0xC0};
 
 // The host's frames, unescaped, read straight from what it wrote and without
 // the link's own framing code.
@@ -201,17 +200,14 @@ TEST_P(OpenFails, InitReturnsZeroWithThePortClosedAndNothingSent) {
   fake::State().failures[GetParam().call] = 31;
   EXPECT_EQ(Open(), 0u);
   EXPECT_EQ(fake::State().openHandles, 0);
-  EXPECT_EQ(fake::CallsStartingWith("CloseHandle").size(),
-            static_cast<std::size_t>(GetParam().closes));
+  EXPECT_EQ(fake::CallsStartingWith("CloseHandle").size(), static_cast<std::size_t>(GetParam().closes));
   EXPECT_TRUE(fake::State().written.empty());
   EXPECT_EQ(Now(), 0.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStep, OpenFails,
-                         ::testing::Values(OpenFailure{"CreateFileA", 0},
-                                           OpenFailure{"GetCommState", 1},
-                                           OpenFailure{"SetCommState", 1},
-                                           OpenFailure{"SetCommTimeouts", 1},
+                         ::testing::Values(OpenFailure{"CreateFileA", 0}, OpenFailure{"GetCommState", 1},
+                                           OpenFailure{"SetCommState", 1}, OpenFailure{"SetCommTimeouts", 1},
                                            OpenFailure{"PurgeComm", 1}),
                          [](const ::testing::TestParamInfo<OpenFailure>& info) {
                            return std::string(info.param.call);
@@ -339,8 +335,7 @@ struct OtherSetting {
 
 void PrintTo(const OtherSetting& c, std::ostream* os) { *os << c.name; }
 
-class AnswerNamingAnotherSetting : public LinkTest,
-                                   public ::testing::WithParamInterface<OtherSetting> {};
+class AnswerNamingAnotherSetting : public LinkTest, public ::testing::WithParamInterface<OtherSetting> {};
 
 TEST_P(AnswerNamingAnotherSetting, FailsTheWriteAndKeepsTheLinkInStep) {
   peer::Config config;
@@ -362,8 +357,7 @@ TEST_P(AnswerNamingAnotherSetting, FailsTheWriteAndKeepsTheLinkInStep) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, AnswerNamingAnotherSetting,
-                         ::testing::Values(OtherSetting{"HostInterface", 0x02, 0x00},
-                                           OtherSetting{"None", 0x00, 0x00},
+                         ::testing::Values(OtherSetting{"HostInterface", 0x02, 0x00}, OtherSetting{"None", 0x00, 0x00},
                                            OtherSetting{"HighByte", 0x01, 0x01}),
                          [](const ::testing::TestParamInfo<OtherSetting>& info) {
                            return std::string(info.param.name);
@@ -379,8 +373,7 @@ struct AckAfterAnswer {
 
 void PrintTo(const AckAfterAnswer& c, std::ostream* os) { *os << c.name; }
 
-class AnswerBeforeAcknowledgement : public LinkTest,
-                                    public ::testing::WithParamInterface<AckAfterAnswer> {};
+class AnswerBeforeAcknowledgement : public LinkTest, public ::testing::WithParamInterface<AckAfterAnswer> {};
 
 TEST_P(AnswerBeforeAcknowledgement, WriteWaitsForTheAcknowledgement) {
   peer::Config config;
@@ -400,13 +393,12 @@ TEST_P(AnswerBeforeAcknowledgement, WriteWaitsForTheAcknowledgement) {
   EXPECT_EQ(TimesOf(IsRequest), GetParam().sends);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AnswerBeforeAcknowledgement,
-    ::testing::Values(AckAfterAnswer{"AckedAtTheThirdSend", 2, 1, 500.0, Beat(0, 3)},
-                      AckAfterAnswer{"NeverAcked", 1000, 0, 2000.0, Beat(0, 8)}),
-    [](const ::testing::TestParamInfo<AckAfterAnswer>& info) {
-      return std::string(info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Cases, AnswerBeforeAcknowledgement,
+                         ::testing::Values(AckAfterAnswer{"AckedAtTheThirdSend", 2, 1, 500.0, Beat(0, 3)},
+                                           AckAfterAnswer{"NeverAcked", 1000, 0, 2000.0, Beat(0, 8)}),
+                         [](const ::testing::TestParamInfo<AckAfterAnswer>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // --- The two limits --------------------------------------------------------
 
@@ -440,18 +432,17 @@ TEST_P(WriteLimits, EightSendsOfTheRequestAnd2000MsForTheAnswer) {
   EXPECT_EQ(TimesOf(IsRequest), c.sends);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, WriteLimits,
-    ::testing::Values(
-        // Never acknowledged: the eighth send is the last.
-        Limit{"NeverAcknowledged", 1000, -1, 0, 2000.0, Beat(0, 8)},
-        // Acknowledged at the fifth send: the answer is still awaited only
-        // until 2000 ms after the first.
-        Limit{"AcknowledgedLateNeverAnswered", 4, -1, 0, 2000.0, Beat(0, 5)},
-        Limit{"AcknowledgedAtOnceNeverAnswered", 0, -1, 0, 2000.0, {0}},
-        Limit{"AnsweredAt1999Ms", 0, 1999, 1, 1999.0, {0}},
-        Limit{"AnsweredAt2001Ms", 0, 2001, 0, 2000.0, {0}}),
-    [](const ::testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, WriteLimits,
+                         ::testing::Values(
+                             // Never acknowledged: the eighth send is the last.
+                             Limit{"NeverAcknowledged", 1000, -1, 0, 2000.0, Beat(0, 8)},
+                             // Acknowledged at the fifth send: the answer is still awaited only
+                             // until 2000 ms after the first.
+                             Limit{"AcknowledgedLateNeverAnswered", 4, -1, 0, 2000.0, Beat(0, 5)},
+                             Limit{"AcknowledgedAtOnceNeverAnswered", 0, -1, 0, 2000.0, {0}},
+                             Limit{"AnsweredAt1999Ms", 0, 1999, 1, 1999.0, {0}},
+                             Limit{"AnsweredAt2001Ms", 0, 2001, 0, 2000.0, {0}}),
+                         [](const ::testing::TestParamInfo<Limit>& info) { return std::string(info.param.name); });
 
 TEST_F(LinkTest, AnswerThatNeverCameLeavesTheNextWriteWorking) {
   peer::Config config;
@@ -475,7 +466,7 @@ TEST_F(LinkTest, AnswerThatNeverCameLeavesTheNextWriteWorking) {
 
 struct LinkAnswer {
   const char* name;
-  std::vector<const char*> withheld;  // the module's own answers that never get through
+  std::vector<const char*> withheld;          // the module's own answers that never get through
   std::vector<std::pair<int, Bytes>> frames;  // ms, and the frame then
   bool up;
   double ends;
@@ -509,17 +500,13 @@ TEST_P(LinkLimit, LinkIsUpOnlyWithin2000MsOfTheFirstSync) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, LinkLimit,
     ::testing::Values(
-        LinkAnswer{"SynaAt1999Ms", {"SYNA"}, {{1999, kSynaFrame}}, true, 1999.0, Beat(0, 8),
-                   {1999}},
-        LinkAnswer{"SynaAt2001Ms", {"SYNA"}, {{2001, kSynaFrame}}, false, 2000.0, Beat(0, 8),
-                   {}},
-        LinkAnswer{"ConaAt1999Ms", {"CONA"}, {{1999, kConaFrame}}, true, 1999.0, {0},
-                   Beat(0, 8)},
-        LinkAnswer{"ConaAt2001Ms", {"CONA"}, {{2001, kConaFrame}}, false, 2000.0, {0},
-                   Beat(0, 8)},
+        LinkAnswer{"SynaAt1999Ms", {"SYNA"}, {{1999, kSynaFrame}}, true, 1999.0, Beat(0, 8), {1999}},
+        LinkAnswer{"SynaAt2001Ms", {"SYNA"}, {{2001, kSynaFrame}}, false, 2000.0, Beat(0, 8), {}},
+        LinkAnswer{"ConaAt1999Ms", {"CONA"}, {{1999, kConaFrame}}, true, 1999.0, {0}, Beat(0, 8)},
+        LinkAnswer{"ConaAt2001Ms", {"CONA"}, {{2001, kConaFrame}}, false, 2000.0, {0}, Beat(0, 8)},
         // CONF has what is left of the one limit, not a limit of its own.
-        LinkAnswer{"SynaAt1000MsConaNever", {"SYNA", "CONA"}, {{1000, kSynaFrame}}, false,
-                   2000.0, Beat(0, 4), Beat(1000, 4)}),
+        LinkAnswer{
+            "SynaAt1000MsConaNever", {"SYNA", "CONA"}, {{1000, kSynaFrame}}, false, 2000.0, Beat(0, 4), Beat(1000, 4)}),
     [](const ::testing::TestParamInfo<LinkAnswer>& info) { return std::string(info.param.name); });
 
 // --- Sequence numbers on the wire ------------------------------------------
@@ -539,10 +526,8 @@ TEST_F(LinkTest, SequenceNumbersWrapFromSevenToZeroOnTheWire) {
     if (frame[1] == 0x82) requests.push_back(frame[0]);  // channel 2, 8 bytes
     if (frame[1] == 0x00) acks.push_back(frame[0]);      // channel 0, empty
   }
-  EXPECT_EQ(requests,
-            (std::vector<std::uint8_t>{0xC0, 0xC9, 0xD2, 0xDB, 0xE4, 0xED, 0xF6, 0xFF, 0xC0}));
-  EXPECT_EQ(acks,
-            (std::vector<std::uint8_t>{0x48, 0x50, 0x58, 0x60, 0x68, 0x70, 0x78, 0x40, 0x48}));
+  EXPECT_EQ(requests, (std::vector<std::uint8_t>{0xC0, 0xC9, 0xD2, 0xDB, 0xE4, 0xED, 0xF6, 0xFF, 0xC0}));
+  EXPECT_EQ(acks, (std::vector<std::uint8_t>{0x48, 0x50, 0x58, 0x60, 0x68, 0x70, 0x78, 0x40, 0x48}));
 }
 
 // --- Writes that move no bytes ---------------------------------------------
@@ -611,8 +596,7 @@ TEST_F(LinkTest, WriteFileMovingPartOfAFrameIsFollowedByTheRest) {
   const std::vector<std::string> writes = fake::CallsStartingWith("WriteFile");
   ASSERT_GE(writes.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(writes.begin(), writes.begin() + 4),
-            (std::vector<std::string>{"WriteFile(12)", "WriteFile(9)", "WriteFile(6)",
-                                      "WriteFile(3)"}));
+            (std::vector<std::string>{"WriteFile(12)", "WriteFile(9)", "WriteFile(6)", "WriteFile(3)"}));
 }
 
 TEST_F(LinkTest, ChannelWritesNothingForAnEmptyFrame) {

@@ -1,13 +1,13 @@
 #include "tests/testlib/pty_peer.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
 #include <stdexcept>
-#include <termios.h>
-#include <unistd.h>
 
 namespace peer {
 
@@ -61,8 +61,8 @@ void PtyPeer::Inspect(const std::function<void(const Module&)>& look) const {
   look(*module_);
 }
 
-bool PtyPeer::WaitForSeen(const std::function<bool(const bcsp::Packet&)>& match,
-                          std::size_t count, std::chrono::milliseconds limit) const {
+bool PtyPeer::WaitForSeen(const std::function<bool(const bcsp::Packet&)>& match, std::size_t count,
+                          std::chrono::milliseconds limit) const {
   std::unique_lock<std::mutex> lock(mutex_);
   return seen_changed_.wait_for(lock, limit, [&] {
     std::size_t matching = 0;

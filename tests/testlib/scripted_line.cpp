@@ -16,8 +16,7 @@ constexpr DWORD kReadError = 5;
 
 }  // namespace
 
-ScriptedLine::ScriptedLine(Config config)
-    : module_(std::move(config), [this](const Bytes& bytes) { Put(bytes); }) {
+ScriptedLine::ScriptedLine(Config config) : module_(std::move(config), [this](const Bytes& bytes) { Put(bytes); }) {
   fakeclock::Set(Start());
   fake::State().beforeRead = [this](DWORD) { BeforeRead(); };
 }
@@ -45,9 +44,7 @@ void ScriptedLine::Idle(std::chrono::milliseconds duration) {
   RunUntil(fakeclock::Now() + duration, false);
 }
 
-double ScriptedLine::Since(TimePoint at) {
-  return std::chrono::duration<double, std::milli>(at - Start()).count();
-}
+double ScriptedLine::Since(TimePoint at) { return std::chrono::duration<double, std::milli>(at - Start()).count(); }
 
 double ScriptedLine::Now() { return Since(fakeclock::Now()); }
 
